@@ -1,0 +1,360 @@
+#include "hdlc.h"
+
+#include "crc.h"
+
+#include <gtest/gtest.h>
+
+#include <log4cpp/Category.hh>
+#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/StringQueueAppender.hh>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "alloc_count.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const unsigned char SENTINEL_BYTE = 0xA5;
+const int SENTINEL_LEN = -12345;
+
+// Captures what the framer logs, through a real log4cpp appender on its category.
+class HdlcTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        log4cpp::Category &cat = log4cpp::Category::getInstance("cHDLCFramer");
+        appender = new log4cpp::StringQueueAppender("capture");
+        auto *layout = new log4cpp::PatternLayout();
+        layout->setConversionPattern("%p %m");
+        appender->setLayout(layout);
+        cat.addAppender(appender);
+        cat.setAdditivity(false);
+        cat.setPriority(log4cpp::Priority::DEBUG);
+    }
+    void TearDown() override { log4cpp::Category::getInstance("cHDLCFramer").removeAllAppenders(); }
+
+    std::vector<std::string> logged()
+    {
+        std::vector<std::string> out;
+        auto &q = appender->getQueue();
+        while (!q.empty()) {
+            out.push_back(q.front());
+            q.pop();
+        }
+        return out;
+    }
+
+    Bytes frame(const Bytes &payload)
+    {
+        Bytes wire(2 * payload.size() + 6);
+        int n = 0;
+        framer.frameData(const_cast<unsigned char *>(payload.data()),
+                         static_cast<int>(payload.size()), wire.data(), &n);
+        wire.resize(static_cast<size_t>(n));
+        return wire;
+    }
+
+    // Feeds the stream and returns every payload delivered; each false result
+    // must set *outLen to 0 unless the byte was a flag ending a bad frame.
+    std::vector<Bytes> receive(const Bytes &stream)
+    {
+        std::vector<Bytes> got;
+        for (unsigned char b : stream) {
+            unsigned char dst[1023];
+            int len = SENTINEL_LEN;
+            if (framer.unFrameByte(b, dst, &len)) {
+                EXPECT_EQ(b, 0x7E);
+                got.emplace_back(dst, dst + len);
+            }
+        }
+        return got;
+    }
+
+    log4cpp::StringQueueAppender *appender = nullptr;
+    cHDLC framer;
+};
+
+Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+struct FrameCase {
+    Bytes payload;
+    Bytes wire;
+};
+
+const FrameCase kFrames[] = {
+    {{}, {0x7E, 0x00, 0x00, 0x7E}},
+    {{0x61, 0x62, 0x63}, {0x7E, 0x61, 0x62, 0x63, 0x25, 0x9E, 0x7E}},
+    {{0x7E}, {0x7E, 0x7D, 0x5E, 0x81, 0x6A, 0x7E}},
+    {{0x7D, 0x7E, 0x20, 0x00}, {0x7E, 0x7D, 0x5D, 0x7D, 0x5E, 0x20, 0x00, 0xE4, 0x9E, 0x7E}},
+    {{0x19}, {0x7E, 0x19, 0x38, 0x7D, 0x5D, 0x7E}},                   // FCS 0x7D38
+    {{0x1B, 0x00}, {0x7E, 0x1B, 0x00, 0x7D, 0x5E, 0x7D, 0x5E, 0x7E}}, // FCS 0x7E7E
+};
+
+TEST_F(HdlcTest, ConstantsAndConstructionLog)
+{
+    EXPECT_EQ(cHDLC::HDLC_FLAG, 0x7E);
+    EXPECT_EQ(cHDLC::HDLC_ESC, 0x7D);
+    EXPECT_EQ(cHDLC::HDLC_XOR, 0x20);
+    logged();
+    cHDLC another;
+    EXPECT_EQ(logged(), std::vector<std::string>{"INFO Creating Framer"});
+}
+
+TEST_F(HdlcTest, BuildsKnownFrames)
+{
+    for (const FrameCase &c : kFrames)
+        EXPECT_EQ(frame(c.payload), c.wire) << "payload of " << c.payload.size();
+}
+
+TEST_F(HdlcTest, NegativeLengthBuildsEmptyFrame)
+{
+    unsigned char src[1] = {0x55};
+    unsigned char dst[8];
+    int n = 0;
+    framer.frameData(src, -5, dst, &n);
+    EXPECT_EQ(Bytes(dst, dst + n), (Bytes{0x7E, 0x00, 0x00, 0x7E}));
+}
+
+TEST_F(HdlcTest, StuffByteEveryValue)
+{
+    for (int v = 0; v < 256; ++v) {
+        unsigned char out[2] = {SENTINEL_BYTE, SENTINEL_BYTE};
+        const int n = framer.stuff_byte(static_cast<unsigned char>(v), out);
+        if (v == 0x7D || v == 0x7E) {
+            EXPECT_EQ(n, 2);
+            EXPECT_EQ(out[0], 0x7D);
+            EXPECT_EQ(out[1], v ^ 0x20);
+        } else {
+            EXPECT_EQ(n, 1) << v;
+            EXPECT_EQ(out[0], v);
+            EXPECT_EQ(out[1], SENTINEL_BYTE) << "wrote past one byte for " << v;
+        }
+    }
+}
+
+TEST_F(HdlcTest, ReceivesKnownFramesByteByByte)
+{
+    for (const FrameCase &c : kFrames) {
+        logged();
+        for (size_t i = 0; i < c.wire.size(); ++i) {
+            unsigned char dst[1023];
+            int len = SENTINEL_LEN;
+            const bool got = framer.unFrameByte(c.wire[i], dst, &len);
+            if (i + 1 < c.wire.size()) {
+                EXPECT_FALSE(got);
+                EXPECT_EQ(len, 0);
+                continue;
+            }
+            ASSERT_TRUE(got);
+            ASSERT_EQ(len, static_cast<int>(c.payload.size()));
+            EXPECT_EQ(Bytes(dst, dst + len), c.payload);
+            // The unstuffed FCS bytes are copied along with the payload.
+            unsigned short crc = cCrc::INIT_CRC;
+            for (unsigned char b : c.payload)
+                crc = cCrc::ccitt_crc16(b, crc);
+            crc = static_cast<unsigned short>(~crc);
+            EXPECT_EQ(Bytes(dst + len, dst + len + 2),
+                      (Bytes{static_cast<unsigned char>(crc & 0xFF),
+                             static_cast<unsigned char>(crc >> 8)}));
+        }
+        EXPECT_EQ(logged(), std::vector<std::string>{"DEBUG Frame Received\n"});
+    }
+}
+
+TEST_F(HdlcTest, SharedFlagsAndRunsOfFlags)
+{
+    const Bytes a{0x01, 0x02}, b{0x7E, 0x7D, 0x03};
+    Bytes fa = frame(a), fb = frame(b);
+    // 7E a 7E b 7E: the middle flag closes one frame and opens the next.
+    Bytes stream = cat({fa, Bytes(fb.begin() + 1, fb.end())});
+    EXPECT_EQ(receive(stream), (std::vector<Bytes>{a, b}));
+
+    logged();
+    for (int i = 0; i < 3; ++i) {
+        unsigned char dst[1023];
+        int len = SENTINEL_LEN;
+        EXPECT_FALSE(framer.unFrameByte(0x7E, dst, &len));
+        EXPECT_EQ(len, 0);
+    }
+    EXPECT_TRUE(logged().empty());
+    EXPECT_EQ(receive(cat({{0x7E, 0x7E}, fa, {0x7E, 0x7E, 0x7E}, fb})), (std::vector<Bytes>{a, b}));
+}
+
+TEST_F(HdlcTest, CrcErrorLeavesOutputUntouchedAndReceiverReady)
+{
+    const Bytes payload{0x10, 0x20, 0x30, 0x40};
+    Bytes bad = frame(payload);
+    bad[2] ^= 0x01;
+    logged();
+    unsigned char dst[1023];
+    std::fill(std::begin(dst), std::end(dst), SENTINEL_BYTE);
+    int len = 0;
+    for (size_t i = 0; i + 1 < bad.size(); ++i)
+        EXPECT_FALSE(framer.unFrameByte(bad[i], dst, &len));
+    len = SENTINEL_LEN;
+    EXPECT_FALSE(framer.unFrameByte(bad.back(), dst, &len));
+    EXPECT_EQ(len, SENTINEL_LEN);
+    EXPECT_EQ(dst[0], SENTINEL_BYTE);
+    EXPECT_EQ(logged(),
+              (std::vector<std::string>{"DEBUG Frame Received\n", "DEBUG RX Crc Error\n"}));
+    EXPECT_EQ(receive(frame(payload)), std::vector<Bytes>{payload});
+}
+
+TEST_F(HdlcTest, EscapeThenFlagStillEndsTheFrame)
+{
+    const Bytes stream{0x7E, 0x61, 0x62, 0x63, 0x25, 0x9E, 0x7D, 0x7E};
+    unsigned char dst[1023];
+    int len = SENTINEL_LEN;
+    bool got = false;
+    for (unsigned char b : stream)
+        got = framer.unFrameByte(b, dst, &len);
+    EXPECT_TRUE(got);
+    EXPECT_EQ(len, 3);
+    // The dropped escape does not linger into the next frame.
+    EXPECT_EQ(receive(frame({0x41})), std::vector<Bytes>{{0x41}});
+}
+
+TEST_F(HdlcTest, AnyByteMayArriveEscaped)
+{
+    // 'a' sent as 7D 41, 'c' as 7D 43: needless escapes are undone too.
+    const Bytes stream{0x7E, 0x7D, 0x41, 0x62, 0x7D, 0x43, 0x25, 0x9E, 0x7E};
+    EXPECT_EQ(receive(stream), (std::vector<Bytes>{{0x61, 0x62, 0x63}}));
+}
+
+TEST_F(HdlcTest, PayloadLengthLimit)
+{
+    auto payloadOf = [](size_t n) {
+        Bytes p(n);
+        for (size_t i = 0; i < n; ++i)
+            p[i] = static_cast<unsigned char>(i * 7);
+        return p;
+    };
+    const Bytes p1021 = payloadOf(1021);
+    EXPECT_EQ(receive(frame(p1021)), std::vector<Bytes>{p1021});
+
+    // 1022: the high FCS byte is the 1024th and discards all; the flag finds nothing.
+    logged();
+    EXPECT_TRUE(receive(frame(payloadOf(1022))).empty());
+    EXPECT_TRUE(logged().empty());
+
+    // 1023: discarded at the low FCS byte; the high one is a lone failing frame.
+    EXPECT_TRUE(receive(frame(payloadOf(1023))).empty());
+    EXPECT_EQ(logged(),
+              (std::vector<std::string>{"DEBUG Frame Received\n", "DEBUG RX Crc Error\n"}));
+
+    EXPECT_EQ(receive(frame(p1021)), std::vector<Bytes>{p1021});
+}
+
+TEST_F(HdlcTest, JunkOfExactlyTheLimitThenBody)
+{
+    const Bytes payload{0x11, 0x22, 0x33};
+    const Bytes wire = frame(payload);
+    Bytes stream(1024, 0x55);
+    stream.insert(stream.end(), wire.begin() + 1, wire.end()); // body and closing flag
+    logged();
+    EXPECT_EQ(receive(stream), std::vector<Bytes>{payload});
+    EXPECT_EQ(logged(), std::vector<std::string>{"DEBUG Frame Received\n"});
+}
+
+TEST_F(HdlcTest, NoiseBeforeFirstFlagCostsOneFailedFrame)
+{
+    const Bytes payload{0x42};
+    logged();
+    EXPECT_EQ(receive(cat({{0x01, 0x02, 0x03}, frame(payload)})), std::vector<Bytes>{payload});
+    EXPECT_EQ(logged(), (std::vector<std::string>{"DEBUG Frame Received\n", "DEBUG RX Crc Error\n",
+                                                  "DEBUG Frame Received\n"}));
+}
+
+TEST_F(HdlcTest, ResetDiscardsPartialFrame)
+{
+    const Bytes a{1, 2, 3, 4, 5, 6}, b{9, 8, 7};
+    const Bytes fa = frame(a), fb = frame(b);
+    for (auto doReset : {&cHDLC::reset, &cHDLC::reset_rx}) {
+        EXPECT_TRUE(receive(Bytes(fa.begin(), fa.begin() + 4)).empty());
+        (framer.*doReset)();
+        // What follows up to the next flag is a fresh frame: b's body checks.
+        EXPECT_EQ(receive(Bytes(fb.begin() + 1, fb.end())), std::vector<Bytes>{b});
+
+        EXPECT_TRUE(receive(Bytes(fa.begin(), fa.begin() + 4)).empty());
+        (framer.*doReset)();
+        EXPECT_TRUE(receive(Bytes(fa.begin() + 4, fa.end())).empty());
+    }
+}
+
+TEST_F(HdlcTest, ResetDropsPendingEscape)
+{
+    EXPECT_TRUE(receive({0x7E, 0x7D}).empty());
+    framer.reset();
+    // Without the reset, 0x5E would be unescaped to 0x7E.
+    EXPECT_EQ(receive({0x5E, 0x75, 0x7A, 0x7E}), std::vector<Bytes>{});
+    EXPECT_EQ(receive(frame({0x5E})), std::vector<Bytes>{{0x5E}});
+}
+
+TEST_F(HdlcTest, BuildingDoesNotDisturbReceiving)
+{
+    // A frame is built between every two received bytes, escape pending or not.
+    const Bytes a{0x7E, 1, 2, 0x7D, 3};
+    const Bytes fa = frame(a);
+    std::vector<Bytes> got;
+    for (unsigned char b : fa) {
+        for (const Bytes &p : receive({b}))
+            got.push_back(p);
+        frame({0x7E, 0x7D, 9});
+    }
+    EXPECT_EQ(got, std::vector<Bytes>{a});
+}
+
+TEST_F(HdlcTest, RandomRoundTrip)
+{
+    std::mt19937 rng(2024);
+    std::vector<Bytes> sent;
+    Bytes stream;
+    for (int i = 0; i < 300; ++i) {
+        Bytes p(i < 4 ? (i == 0 ? 0 : 1021) : rng() % 1022);
+        for (auto &b : p) {
+            const unsigned r = rng() % 8;
+            b = r == 0 ? 0x7E : r == 1 ? 0x7D : static_cast<unsigned char>(rng());
+        }
+        const Bytes f = frame(p);
+        ASSERT_LE(f.size(), 2 * p.size() + 6);
+        // Share the flag between frames every other time.
+        stream.insert(stream.end(), f.begin() + (i % 2 && !stream.empty() ? 1 : 0), f.end());
+        sent.push_back(p);
+    }
+    EXPECT_EQ(receive(stream), sent);
+}
+
+TEST_F(HdlcTest, FramerAllocatesNothing)
+{
+    // Debug off, as in production: the logger then formats nothing either.
+    log4cpp::Category::getInstance("cHDLCFramer").setPriority(log4cpp::Priority::INFO);
+    Bytes payload(1021, 0x7E);
+    Bytes wire(2 * payload.size() + 6);
+    unsigned char dst[1023];
+    int wireLen = 0;
+    int len = 0;
+    int delivered = 0;
+    const long before = allocCount::calls();
+    allocCount::enabled = true;
+    framer.frameData(payload.data(), static_cast<int>(payload.size()), wire.data(), &wireLen);
+    for (int i = 0; i < wireLen; ++i)
+        delivered += framer.unFrameByte(wire[static_cast<size_t>(i)], dst, &len) ? 1 : 0;
+    for (unsigned char b : {0x7E, 0x01, 0x7D, 0x41, 0x7E}) // a failing frame
+        delivered += framer.unFrameByte(b, dst, &len) ? 1 : 0;
+    framer.reset();
+    allocCount::enabled = false;
+    EXPECT_EQ(delivered, 1);
+    EXPECT_EQ(allocCount::calls() - before, 0);
+}
+
+} // namespace
