@@ -1,0 +1,41 @@
+# Install rules. Components follow the usual distribution split:
+#   Runtime      the shared objects and their SONAME links
+#   Development  headers, the link-time names, the CMake package, vemutils.pc
+include(CMakePackageConfigHelpers)
+
+set(VEMUTILS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vemutils)
+
+install(TARGETS vemutils vemlog EXPORT vemutilsTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
+    NAMELINK_COMPONENT Development)
+install(FILES src/crc.h src/hdlc.h vemlog/vemlog.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vemutils COMPONENT Development)
+install(FILES vemlog/log4cpp.properties
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
+
+install(EXPORT vemutilsTargets NAMESPACE vemutils::
+  DESTINATION ${VEMUTILS_CMAKE_DIR} COMPONENT Development)
+configure_package_config_file(cmake/vemutilsConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/vemutilsConfig.cmake INSTALL_DESTINATION ${VEMUTILS_CMAKE_DIR})
+# Same major version, same SONAME: any 0.x satisfies a request for 0.y <= 0.x.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/vemutilsConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+    ${PROJECT_BINARY_DIR}/vemutilsConfig.cmake
+    ${PROJECT_BINARY_DIR}/vemutilsConfigVersion.cmake
+    ${PROJECT_SOURCE_DIR}/cmake/FindLog4cpp.cmake
+  DESTINATION ${VEMUTILS_CMAKE_DIR} COMPONENT Development)
+
+# vemutils.pc is written at install time so that it names the prefix actually
+# installed to (cmake --install --prefix), not the one configured.
+install(CODE "
+  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
+  set(libdir \"${CMAKE_INSTALL_LIBDIR}\")
+  set(includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(PROJECT_DESCRIPTION \"${PROJECT_DESCRIPTION}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/vemutils.pc.in\"
+                 \"${PROJECT_BINARY_DIR}/vemutils.pc\" @ONLY)
+" COMPONENT Development)
+install(FILES ${PROJECT_BINARY_DIR}/vemutils.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)

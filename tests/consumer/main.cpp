@@ -1,0 +1,27 @@
+// Uses the installed headers and libraries the way a host program does.
+#include <cstdio>
+#include <cstring>
+
+#include "hdlc.h"
+
+int main()
+{
+    unsigned char payload[] = {'a', 'b', 'c', 0x7E};
+    unsigned char wire[2 * sizeof payload + 6];
+    int wireLen = 0;
+    cHDLC link;
+    link.frameData(payload, sizeof payload, wire, &wireLen);
+
+    unsigned char rx[1023];
+    int rxLen = -1;
+    bool got = false;
+    for (int i = 0; i < wireLen; ++i)
+        got = link.unFrameByte(wire[i], rx, &rxLen);
+    if (!got || rxLen != static_cast<int>(sizeof payload) ||
+        std::memcmp(rx, payload, sizeof payload) != 0) {
+        std::puts("consumer: round trip failed");
+        return 1;
+    }
+    std::puts("consumer: ok");
+    return 0;
+}
