@@ -1,0 +1,275 @@
+#include "counts.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "workloads.h"
+
+namespace bench {
+namespace {
+
+// One counted workload. Its figures are instructions per byte: inside the
+// library function (or, for a peer, its whole loop) and in the host's loop
+// around it, call and loop overhead included.
+struct Counted {
+    std::string id;
+    std::string function;                // qualified name of the function counted inside
+    std::string loop;                    // qualified name of the host's loop (a kernel:: function)
+    std::string peer;                    // id of the workload it is compared with, or empty
+    double maxPerByte;                   // target for the count inside the function; 0: none
+    double maxPeerRatio;                 // target for the ratio of the loops to the peer's; 0: none
+    int reps;                            // default number of runs
+    std::function<size_t(int reps)> run; // runs the loop reps times; returns bytes
+};
+
+volatile int gSink; // keeps the results of the loops alive
+
+std::function<size_t(int)> crcRun(unsigned short (*fn)(const unsigned char *, size_t))
+{
+    return [fn](int reps) {
+        const Bytes data = randomBytes(CRC_BYTES, 7);
+        for (int i = 0; i < reps; ++i)
+            gSink = fn(data.data(), data.size());
+        return static_cast<size_t>(reps) * data.size();
+    };
+}
+
+std::function<size_t(int)> frameRun(Payload kind, int len)
+{
+    return [kind, len](int reps) {
+        Bytes data = payload(kind, len, 1);
+        Bytes wire(2 * data.size() + 6);
+        cHDLC link;
+        for (int i = 0; i < reps; ++i)
+            gSink = kernel::frame(link, data.data(), len, wire.data());
+        return static_cast<size_t>(reps) * data.size();
+    };
+}
+
+std::function<size_t(int)> unframeRun(Payload kind, int len)
+{
+    return [kind, len](int reps) {
+        int frames = 0;
+        const Bytes wire = wireStream(kind, len, &frames);
+        unsigned char packet[1023];
+        cHDLC link;
+        for (int i = 0; i < reps; ++i)
+            if (kernel::unframe(link, wire.data(), wire.size(), packet) != frames) {
+                std::fprintf(stderr, "unFrameByte lost frames\n");
+                std::exit(1);
+            }
+        return static_cast<size_t>(reps) * wire.size();
+    };
+}
+
+std::vector<Counted> counted()
+{
+    std::vector<Counted> w;
+    w.push_back({"crc/vemutils", "cCrc::ccitt_crc16", "kernel::crcVemutils", "crc/boost", 0, 0, 16,
+                 crcRun(kernel::crcVemutils)});
+    w.push_back({"crc/boost", "kernel::crcBoost", "kernel::crcBoost", "", 0, 0, 16,
+                 crcRun(kernel::crcBoost)});
+    w.push_back({"crc/bitwise", "kernel::crcBitwise", "kernel::crcBitwise", "", 0, 0, 4,
+                 crcRun(kernel::crcBitwise)});
+    const struct {
+        Payload kind;
+        const char *name;
+    } kinds[] = {{Payload::Random, "random"}, {Payload::AllFlags, "all7E"}};
+    for (const auto &k : kinds)
+        for (int len : {16, 256, 1021})
+            w.push_back({std::string("frameData/") + k.name + "/" + std::to_string(len),
+                         "cHDLC::frameData", "kernel::frame", "",
+                         k.kind == Payload::Random ? 14.0 : 0.0, 0, (1 << 20) / len,
+                         frameRun(k.kind, len)});
+    for (const auto &k : kinds)
+        for (int len : {16, 256, 1021})
+            w.push_back({std::string("unFrameByte/") + k.name + "/" + std::to_string(len),
+                         "cHDLC::unFrameByte", "kernel::unframe", "", 24.0, 0, 16,
+                         unframeRun(k.kind, len)});
+    return w;
+}
+
+std::string fileName(const std::string &id)
+{
+    std::string name = id;
+    for (char &c : name)
+        if (c == '/')
+            c = '_';
+    return name;
+}
+
+// True when text, a demangled function as callgrind_annotate prints it,
+// is name(...) itself: not a clone, a lambda or a local class inside it.
+bool isFunction(const std::string &text, const std::string &name)
+{
+    if (text.compare(0, name.size(), name) != 0 || text.size() <= name.size() ||
+        text[name.size()] != '(')
+        return false;
+    int depth = 0;
+    for (size_t i = name.size(); i < text.size(); ++i) {
+        if (text[i] == '(')
+            ++depth;
+        else if (text[i] == ')' && --depth == 0)
+            return i + 1 == text.size();
+    }
+    return false;
+}
+
+struct Cost {
+    double self = 0, incl = 0; // instructions
+};
+
+// Per-function costs from a callgrind output file written with
+// --compress-strings=no --compress-pos=no: "fn=NAME" starts a function's
+// block, "POS COST" lines are its own cost, and the cost line after
+// "cfn=CALLEE" and "calls=N POS" is what the calls cost, callee included.
+std::map<std::string, Cost> callgrindCosts(const std::string &path)
+{
+    std::map<std::string, Cost> costs;
+    std::ifstream in(path);
+    std::string line;
+    Cost *fn = nullptr;
+    bool call = false;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 3, "fn=") == 0) {
+            fn = &costs[line.substr(3)];
+            call = false;
+        } else if (line.compare(0, 6, "calls=") == 0) {
+            call = true;
+        } else if (fn && !line.empty() && std::isdigit(static_cast<unsigned char>(line[0]))) {
+            const size_t space = line.find(' ');
+            const double ir = space == std::string::npos ? 0 : std::strtod(&line[space], nullptr);
+            fn->incl += ir;
+            if (!call)
+                fn->self += ir;
+            call = false;
+        }
+    }
+    return costs;
+}
+
+// The cost of name(...) itself, -1 in both when it never ran.
+Cost costOf(const std::map<std::string, Cost> &costs, const std::string &name)
+{
+    for (const auto &[text, cost] : costs)
+        if (isFunction(text, name))
+            return cost;
+    return {-1, -1};
+}
+
+struct Figures {
+    double incl = -1, self = -1, loop = -1; // instructions per byte
+};
+
+Figures figures(const std::string &dir, const Counted &c)
+{
+    Figures f;
+    const std::string base = dir + "/" + fileName(c.id);
+    std::ifstream bytesFile(base + ".bytes");
+    double bytes = 0;
+    if (!(bytesFile >> bytes) || bytes <= 0)
+        return f;
+    const std::map<std::string, Cost> costs = callgrindCosts(base + ".out");
+    const Cost fn = costOf(costs, c.function);
+    const Cost loop = costOf(costs, c.loop);
+    if (fn.incl < 0 || loop.incl < 0)
+        return f;
+    f.incl = fn.incl / bytes;
+    f.self = fn.self / bytes;
+    f.loop = loop.incl / bytes;
+    return f;
+}
+
+int report(const std::string &dir)
+{
+    const std::vector<Counted> all = counted();
+    std::map<std::string, Figures> fig;
+    for (const Counted &c : all)
+        fig[c.id] = figures(dir, c);
+
+    std::printf("Instructions per byte under callgrind. inside: in the function and what it "
+                "calls;\nself: in its own code only; loop: the host's loop around the call, "
+                "call overhead included.\nvs peer: ratio of the loops.\n\n");
+    std::printf("| workload | counted inside | inside | self | loop | vs peer | target |\n");
+    std::printf("|---|---|---:|---:|---:|---|---|\n");
+    int missed = 0;
+    for (const Counted &c : all) {
+        const Figures &f = fig[c.id];
+        if (f.incl < 0) {
+            std::printf("| %s | %s | not measured | | | | |\n", c.id.c_str(), c.function.c_str());
+            ++missed;
+            continue;
+        }
+        std::printf("| %s | %s | %.2f | %.2f | %.2f |", c.id.c_str(), c.function.c_str(), f.incl,
+                    f.self, f.loop);
+        double ratio = -1;
+        if (!c.peer.empty() && fig[c.peer].loop > 0) {
+            ratio = f.loop / fig[c.peer].loop;
+            std::printf(" %.2fx %s |", ratio, c.peer.c_str());
+        } else {
+            std::printf(" |");
+        }
+        if (c.maxPerByte > 0) {
+            const bool met = f.incl <= c.maxPerByte;
+            missed += !met;
+            std::printf(" <= %g: %s |\n", c.maxPerByte, met ? "met" : "MISSED");
+        } else if (c.maxPeerRatio > 0) {
+            const bool met = ratio >= 0 && ratio <= c.maxPeerRatio;
+            missed += !met;
+            std::printf(" <= %.2fx peer: %s |\n", c.maxPeerRatio, met ? "met" : "MISSED");
+        } else {
+            std::printf(" |\n");
+        }
+    }
+    std::printf("\n%s\n", missed ? "some targets missed" : "all targets met");
+    return 0;
+}
+
+} // namespace
+
+bool countsMain(int argc, char **argv, int *status)
+{
+    if (argc < 2)
+        return false;
+    const std::string cmd = argv[1];
+    if (cmd == "--list-counts") {
+        for (const Counted &c : counted())
+            std::printf("%s\n", c.id.c_str());
+        *status = 0;
+        return true;
+    }
+    if (cmd == "--report-counts" && argc == 3) {
+        *status = report(argv[2]);
+        return true;
+    }
+    if (cmd == "--count" && (argc == 3 || (argc == 5 && std::strcmp(argv[3], "--reps") == 0))) {
+        for (const Counted &c : counted())
+            if (c.id == argv[2]) {
+                const int reps = argc == 5 ? std::atoi(argv[4]) : c.reps;
+                std::printf("%zu\n", c.run(reps));
+                *status = 0;
+                return true;
+            }
+        std::fprintf(stderr, "unknown workload %s\n", argv[2]);
+        *status = 2;
+        return true;
+    }
+    if (cmd == "--list-counts" || cmd == "--report-counts" || cmd == "--count") {
+        std::fprintf(stderr,
+                     "usage: %s --list-counts | --count ID [--reps N] | "
+                     "--report-counts DIR\n",
+                     argv[0]);
+        *status = 2;
+        return true;
+    }
+    return false;
+}
+
+} // namespace bench

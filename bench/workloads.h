@@ -1,0 +1,52 @@
+#ifndef VEMUTILS_BENCH_WORKLOADS_H
+#define VEMUTILS_BENCH_WORKLOADS_H
+
+// The inputs and the measured loops, shared by the timed benchmarks and the
+// instruction-counting runs so that both measure exactly the same code.
+//
+// Every loop is a kernel:: function that is never inlined, so callgrind can
+// attribute to it (and to the library function it calls) the instructions
+// spent inside. Inputs are deterministic: the same seed gives the same bytes
+// on every run and every machine.
+#include <cstddef>
+#include <vector>
+
+#include "hdlc.h"
+
+namespace bench {
+
+using Bytes = std::vector<unsigned char>;
+
+// Bytes of the CRC buffer.
+const size_t CRC_BYTES = 64 * 1024;
+// Wire bytes of a received stream: whole frames up to at least this many.
+const size_t STREAM_BYTES = 64 * 1024;
+
+enum class Payload { Random, AllFlags };
+
+// n pseudo-random bytes from a fixed seed.
+Bytes randomBytes(size_t n, unsigned seed);
+// One payload of len bytes: random from seed, or every byte 7E.
+Bytes payload(Payload kind, int len, unsigned seed);
+// Frames built by frameData from payloads of len bytes, back to back, until
+// at least STREAM_BYTES; *frames gets their number.
+Bytes wireStream(Payload kind, int len, int *frames);
+
+} // namespace bench
+
+namespace kernel {
+
+// The FCS-16 register over n bytes from 0xFFFF: the library's exported step
+// called per byte, Boost.CRC with the X-25 parameters, and one bit at a time.
+unsigned short crcVemutils(const unsigned char *p, size_t n);
+unsigned short crcBoost(const unsigned char *p, size_t n);
+unsigned short crcBitwise(const unsigned char *p, size_t n);
+
+// One frame through the virtual call; returns its wire length.
+int frame(cHDLC &link, unsigned char *src, int len, unsigned char *dst);
+// Every byte of wire through the virtual call; returns the frames delivered.
+int unframe(cHDLC &link, const unsigned char *wire, size_t n, unsigned char *dst);
+
+} // namespace kernel
+
+#endif
