@@ -165,7 +165,8 @@ Cost costOf(const std::map<std::string, Cost> &costs, const std::string &name)
 }
 
 struct Figures {
-    double incl = -1, self = -1, loop = -1; // instructions per byte
+    bool ran = false;                       // the run's files are there
+    double incl = -1, self = -1, loop = -1; // instructions per byte; -1: not found
 };
 
 Figures figures(const std::string &dir, const Counted &c)
@@ -176,6 +177,7 @@ Figures figures(const std::string &dir, const Counted &c)
     double bytes = 0;
     if (!(bytesFile >> bytes) || bytes <= 0)
         return f;
+    f.ran = true;
     const std::map<std::string, Cost> costs = callgrindCosts(base + ".out");
     const Cost fn = costOf(costs, c.function);
     const Cost loop = costOf(costs, c.loop);
@@ -202,8 +204,10 @@ int report(const std::string &dir)
     int missed = 0;
     for (const Counted &c : all) {
         const Figures &f = fig[c.id];
+        if (!f.ran)
+            continue;
         if (f.incl < 0) {
-            std::printf("| %s | %s | not measured | | | | |\n", c.id.c_str(), c.function.c_str());
+            std::printf("| %s | %s not found | | | | | |\n", c.id.c_str(), c.function.c_str());
             ++missed;
             continue;
         }

@@ -1,5 +1,6 @@
 #include "hdlc.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "crc.h"
@@ -36,6 +37,25 @@ inline unsigned char *stuff(unsigned char b, unsigned char *p)
     return p + 1;
 }
 
+// The machine word: 8 bytes on 64-bit hosts, 4 on the 32-bit target.
+using Word = uintptr_t;
+const Word BYTES_01 = ~Word(0) / 0xff; // 0x01 in every byte
+const Word BYTES_80 = BYTES_01 << 7;   // 0x80 in every byte
+
+// True when some byte of w is zero: the borrow of a zero byte sets its top
+// bit, which no top bit set in w itself can fake (the & ~w).
+inline bool hasZeroByte(Word w)
+{
+    return ((w - BYTES_01) & ~w & BYTES_80) != 0;
+}
+
+// True when some byte of w is 7D or 7E.
+inline bool needsStuffing(Word w)
+{
+    return hasZeroByte(w ^ (BYTES_01 * cHDLC::HDLC_ESC)) ||
+           hasZeroByte(w ^ (BYTES_01 * cHDLC::HDLC_FLAG));
+}
+
 } // namespace
 
 cHDLC::cHDLC() : cVemlog("cHDLCFramer")
@@ -66,7 +86,24 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
     unsigned char *p = dst;
     *p++ = HDLC_FLAG;
     unsigned short crc = cCrc::INIT_CRC;
-    for (const unsigned char *s = src, *end = src + (len > 0 ? len : 0); s != end; ++s) {
+    const unsigned char *s = src;
+    const unsigned char *const end = src + (len > 0 ? len : 0);
+    // A word at a time: a word without 7D or 7E, nearly every word of most
+    // payloads, is copied whole. The FCS still takes one step per byte.
+    for (; static_cast<size_t>(end - s) >= sizeof(Word); s += sizeof(Word)) {
+        Word w;
+        memcpy(&w, s, sizeof w);
+        if (!needsStuffing(w)) {
+            memcpy(p, &w, sizeof w);
+            p += sizeof w;
+        } else {
+            for (size_t i = 0; i < sizeof w; ++i)
+                p = stuff(s[i], p);
+        }
+        for (size_t i = 0; i < sizeof w; ++i)
+            crc = crcStep(s[i], crc);
+    }
+    for (; s != end; ++s) {
         crc = crcStep(*s, crc);
         p = stuff(*s, p);
     }
@@ -79,24 +116,46 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
 
 bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
 {
-    // A flag closes the frame held so far. That happens once a frame, so its
-    // work (logging, the check, the copy) stays out of the per-byte path.
-    struct Close {
-        __attribute__((noinline, cold)) static bool frame(cHDLC *self, unsigned char *dst,
-                                                          int *outLen)
+    struct Rx {
+        // Runs b through the FCS and stores it; drops an overlong frame.
+        static bool keep(cHDLC *self, unsigned char b)
+        {
+            // Unsigned: indexes the buffer without a sign extension.
+            const unsigned n = static_cast<unsigned>(self->mRxLength) + 1;
+            self->mRxCrc = crcStep(b, self->mRxCrc);
+            self->mRxBuffer[n - 1] = b;
+            if (__builtin_expect(n >= RX_LIMIT, 0))
+                self->reset_rx(); // overlong: dropped silently, what follows is a new frame
+            else
+                self->mRxLength = static_cast<int>(n);
+            return false;
+        }
+
+        // A flag, once or twice a frame. Out of line, and with unFrameByte's
+        // own parameters so that the per-byte path moves no register for it.
+        __attribute__((noipa)) static bool flag(cHDLC *self, unsigned char /* 7E */,
+                                                unsigned char *dst, int *outLen)
+        {
+            if (self->mRxLength > 0)
+                return close(self, dst, outLen);
+            // Nothing held: a flag between frames. Drops a pending escape.
+            *outLen = 0;
+            self->reset_rx();
+            return false;
+        }
+
+        // A flag closes the frame held so far: the log, the check, the copy.
+        // A frame failing the check leaves dst and *outLen as they were.
+        __attribute__((noinline)) static bool close(cHDLC *self, unsigned char *dst, int *outLen)
         {
             bool good = false;
-            if (self->mRxLength > 0) {
-                self->debug("Frame Received\n");
-                if (self->mRxCrc == cCrc::GOOD_CRC) {
-                    memcpy(dst, self->mRxBuffer, static_cast<size_t>(self->mRxLength));
-                    *outLen = self->mRxLength - FCS_BYTES;
-                    good = true;
-                } else {
-                    self->debug("RX Crc Error\n");
-                }
+            self->debug("Frame Received\n");
+            if (self->mRxCrc == cCrc::GOOD_CRC) {
+                memcpy(dst, self->mRxBuffer, static_cast<size_t>(self->mRxLength));
+                *outLen = self->mRxLength - FCS_BYTES;
+                good = true;
             } else {
-                *outLen = 0;
+                self->debug("RX Crc Error\n");
             }
             // Also drops an escape still pending: 7D 7E ends the frame.
             self->reset_rx();
@@ -104,25 +163,18 @@ bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
         }
     };
 
-    if (b == HDLC_FLAG)
-        return Close::frame(this, dst, outLen);
-
-    *outLen = 0;
-    if (mRxEscaped) {
-        b ^= HDLC_XOR;
+    // 7D and 7E are the only special values: one unsigned compare.
+    if (__builtin_expect(static_cast<unsigned char>(b - HDLC_ESC) <= 1 || mRxEscaped, 0)) {
+        if (b == HDLC_FLAG)
+            return Rx::flag(this, b, dst, outLen);
+        *outLen = 0;
+        if (!mRxEscaped) {
+            mRxEscaped = true;
+            return false;
+        }
         mRxEscaped = false;
-    } else if (b == HDLC_ESC) {
-        mRxEscaped = true;
-        return false;
+        return Rx::keep(this, static_cast<unsigned char>(b ^ HDLC_XOR));
     }
-    const int n = mRxLength;
-    mRxCrc = crcStep(b, mRxCrc);
-    mRxBuffer[n] = b;
-    if (n + 1 >= RX_LIMIT) {
-        // Overlong: drop it silently and collect what follows as a new frame.
-        reset_rx();
-        return false;
-    }
-    mRxLength = n + 1;
-    return false;
+    *outLen = 0;
+    return Rx::keep(this, b);
 }

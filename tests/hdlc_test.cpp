@@ -116,6 +116,65 @@ TEST_F(HdlcTest, BuildsKnownFrames)
         EXPECT_EQ(frame(c.payload), c.wire) << "payload of " << c.payload.size();
 }
 
+// The frame restated byte by byte: bitwise FCS, then every byte stuffed.
+Bytes referenceFrame(const unsigned char *p, size_t n)
+{
+    unsigned crc = 0xFFFF;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
+    }
+    Bytes raw(p, p + n);
+    raw.push_back(static_cast<unsigned char>(~crc & 0xFF));
+    raw.push_back(static_cast<unsigned char>((~crc >> 8) & 0xFF));
+    Bytes wire{0x7E};
+    for (unsigned char b : raw) {
+        if (b == 0x7D || b == 0x7E) {
+            wire.push_back(0x7D);
+            wire.push_back(static_cast<unsigned char>(b ^ 0x20));
+        } else {
+            wire.push_back(b);
+        }
+    }
+    wire.push_back(0x7E);
+    return wire;
+}
+
+TEST_F(HdlcTest, BuildsWhatTheByteByByteReferenceBuilds)
+{
+    // Payloads are taken a word at a time: every length up to a few words,
+    // every start alignment, and 7D, 7E and their neighbours 7C, 7F at every
+    // position. Nothing may be written past the frame.
+    std::mt19937 rng(7);
+    Bytes src(64 + 8);
+    for (auto &b : src)
+        b = static_cast<unsigned char>(rng());
+    for (unsigned char special : {0x7C, 0x7D, 0x7E, 0x7F})
+        for (size_t offset = 0; offset < 8; ++offset)
+            for (size_t len = 0; len <= 40; ++len)
+                for (size_t at = 0; at <= len; ++at) {
+                    Bytes payload(src.begin() + static_cast<long>(offset),
+                                  src.begin() + static_cast<long>(offset + len));
+                    if (at < len)
+                        payload[at] = special; // at == len: none
+                    Bytes in(offset, 0);
+                    in.insert(in.end(), payload.begin(), payload.end());
+                    Bytes wire(2 * len + 6 + 8, SENTINEL_BYTE);
+                    int n = SENTINEL_LEN;
+                    framer.frameData(in.data() + offset, static_cast<int>(len), wire.data(), &n);
+                    const Bytes want = referenceFrame(payload.data(), len);
+                    ASSERT_EQ(n, static_cast<int>(want.size()));
+                    ASSERT_EQ(Bytes(wire.begin(), wire.begin() + n), want)
+                        << "len " << len << " offset " << offset << " special at " << at;
+                    for (size_t i = static_cast<size_t>(n); i < wire.size(); ++i)
+                        ASSERT_EQ(wire[i], SENTINEL_BYTE) << "wrote past the frame";
+                }
+    // All of a long payload special: every word stuffed.
+    const Bytes flags(1021, 0x7E);
+    EXPECT_EQ(frame(flags), referenceFrame(flags.data(), flags.size()));
+}
+
 TEST_F(HdlcTest, NegativeLengthBuildsEmptyFrame)
 {
     unsigned char src[1] = {0x55};
@@ -229,6 +288,13 @@ TEST_F(HdlcTest, AnyByteMayArriveEscaped)
     // 'a' sent as 7D 41, 'c' as 7D 43: needless escapes are undone too.
     const Bytes stream{0x7E, 0x7D, 0x41, 0x62, 0x7D, 0x43, 0x25, 0x9E, 0x7E};
     EXPECT_EQ(receive(stream), (std::vector<Bytes>{{0x61, 0x62, 0x63}}));
+    // An escape may itself be escaped: 7D 7D is 5D.
+    const Bytes payload{0x61, 0x5D, 0x63};
+    Bytes wire = frame(payload);
+    ASSERT_EQ(wire[2], 0x5D);
+    wire[2] = 0x7D;
+    wire.insert(wire.begin() + 2, 0x7D);
+    EXPECT_EQ(receive(wire), std::vector<Bytes>{payload});
 }
 
 TEST_F(HdlcTest, PayloadLengthLimit)
