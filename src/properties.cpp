@@ -78,7 +78,7 @@ bool readFile(const char *path, Table &table)
 
 // The value stored for key, or null. A null key is refused the way
 // std::string refuses to be built from one.
-const std::string *find(const Table &table, const char *key)
+const std::string *lookup(const Table &table, const char *key)
 {
     if (key == nullptr)
         throw std::logic_error("basic_string: construction from null is not valid");
@@ -103,13 +103,13 @@ bool cProperties::load(const char *path)
 
 const char *cProperties::getString(const char *key, const char *def)
 {
-    const std::string *value = find(mTable, key);
+    const std::string *value = lookup(mTable, key);
     return value != nullptr ? value->c_str() : def;
 }
 
 int cProperties::getInt(const char *key, int def)
 {
-    const std::string *value = find(mTable, key);
+    const std::string *value = lookup(mTable, key);
     if (value == nullptr)
         return def;
     // long is wider than int on 64-bit hosts: saturate as a 32-bit long would.

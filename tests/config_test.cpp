@@ -12,12 +12,10 @@ namespace {
 
 const char *const DEF = "<default>";
 
-// Runs load(path) with stdout captured and returns what it printed.
+// Runs cConfig::load(path), sets result to what it returned and returns what it printed.
 std::string loadPrinting(const char *path, bool &result)
 {
-    StdoutCapture out;
-    result = cConfig::load(path);
-    return out.text();
+    return printedBy([&] { result = cConfig::load(path); });
 }
 
 // The configuration belongs to the process and has no way back to unloaded,

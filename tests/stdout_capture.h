@@ -23,4 +23,13 @@ private:
     int mSaved;       // the original descriptor 1
 };
 
+// Runs f with stdout captured and returns what it printed. Test failures
+// reported after the call are not swallowed by the capture.
+template <typename F> std::string printedBy(F f)
+{
+    StdoutCapture out;
+    f();
+    return out.text();
+}
+
 #endif
