@@ -61,6 +61,7 @@ inline bool needsStuffing(Word w)
 cHDLC::cHDLC() : cVemlog("cHDLCFramer")
 {
     info("Creating Framer");
+    // mRxBuffer is read only up to mRxLength, so it is left uncleared.
     reset_rx();
 }
 

@@ -2,6 +2,8 @@
 // change here breaks every host built against an earlier header.
 #include "crc.h"
 #include "hdlc.h"
+#include "properties.h"
+#include "vemconfig.h"
 
 #include <gtest/gtest.h>
 
@@ -17,8 +19,12 @@ struct Layout {
 
 #if defined(__x86_64__)
 const Layout kHdlc = {1048, 8, 16, 1040, 1044, 1046};
+const size_t kPropertiesSize = 48; // one std::map
+const size_t kConfigSize = 8;      // one pointer
 #elif defined(__arm__)
 const Layout kHdlc = {1040, 4, 8, 1032, 1036, 1038};
+const size_t kPropertiesSize = 24;
+const size_t kConfigSize = 4;
 #else
 #error "record the cHDLC layout of this architecture"
 #endif
@@ -56,6 +62,13 @@ TEST(AbiLayout, HdlcSizeAndMemberOffsets)
     EXPECT_EQ(got.rxEscaped, kHdlc.rxEscaped);
     EXPECT_EQ(got.rxCrc, kHdlc.rxCrc);
     Probe::checkMemberSizes();
+}
+
+TEST(AbiLayout, ConfigurationSizes)
+{
+    EXPECT_EQ(sizeof(cProperties), kPropertiesSize);
+    EXPECT_EQ(sizeof(cConfig), kConfigSize);
+    EXPECT_EQ(sizeof(cConfig::mInstance), sizeof(void *));
 }
 
 TEST(AbiLayout, DataMemberSizes)

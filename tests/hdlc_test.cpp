@@ -400,6 +400,36 @@ TEST_F(HdlcTest, RandomRoundTrip)
     EXPECT_EQ(receive(stream), sent);
 }
 
+TEST_F(HdlcTest, HostileStreamsLoseNothingGood)
+{
+    std::mt19937 rng(99);
+    Bytes noise(1 << 20);
+    for (auto &b : noise)
+        b = static_cast<unsigned char>(rng());
+    const struct {
+        const char *name;
+        Bytes stream;
+    } streams[] = {
+        {"noise", noise},
+        {"only 7D", Bytes(100000, 0x7D)},
+        {"only 7E", Bytes(100000, 0x7E)},
+        {"7D 7E pairs", cat({Bytes(50000, 0x7D), Bytes(1, 0x7E), Bytes(50000, 0x7D)})},
+    };
+    log4cpp::Category::getInstance("cHDLCFramer").setPriority(log4cpp::Priority::INFO);
+    const Bytes good{0x01, 0x7E, 0x02, 0x7D};
+    for (const auto &s : streams) {
+        for (unsigned char b : s.stream) {
+            unsigned char dst[1023];
+            int len = SENTINEL_LEN;
+            if (framer.unFrameByte(b, dst, &len))
+                ASSERT_TRUE(len >= 0 && len <= 1021) << s.name;
+            else
+                ASSERT_TRUE(len == 0 || (len == SENTINEL_LEN && b == 0x7E)) << s.name;
+        }
+        EXPECT_EQ(receive(frame(good)), std::vector<Bytes>{good}) << s.name;
+    }
+}
+
 TEST_F(HdlcTest, FramerAllocatesNothing)
 {
     // Debug off, as in production: the logger then formats nothing either.

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "hdlc.h"
+#include "textutils.h"
+#include "vemconfig.h"
 
 int main()
 {
@@ -20,6 +22,14 @@ int main()
     if (!got || rxLen != static_cast<int>(sizeof payload) ||
         std::memcmp(rx, payload, sizeof payload) != 0) {
         std::puts("consumer: round trip failed");
+        return 1;
+    }
+    char line[] = "set rate,115200";
+    char **args = cArgParser::parseList(line, ' ', ',');
+    const bool split = cArgParser::argCnt(args) == 3 && std::strcmp(args[2], "115200") == 0;
+    delete[] args;
+    if (!split || cConfig::getInt("rate", 9600) != 9600) {
+        std::puts("consumer: text utilities or configuration failed");
         return 1;
     }
     std::puts("consumer: ok");
