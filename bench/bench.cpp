@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -62,9 +63,86 @@ void unFrameByte(benchmark::State &state, Payload kind)
 BENCHMARK_CAPTURE(unFrameByte, random, Payload::Random)->Arg(16)->Arg(256)->Arg(1021);
 BENCHMARK_CAPTURE(unFrameByte, all7E, Payload::AllFlags)->Arg(16)->Arg(256)->Arg(1021);
 
+using Table = std::map<std::string, std::string>;
+
+// True when props holds exactly the pairs of table, whose size is known.
+bool sameTable(cProperties &props, const Table &table)
+{
+    const size_t comments = bench::PROPERTY_LINES / 50; // every 100th line is empty instead
+    if (table.size() != static_cast<size_t>(bench::PROPERTY_LINES) - comments)
+        return false;
+    for (const auto &[key, value] : table) {
+        const char *got = props.getString(key.c_str(), nullptr);
+        if (got == nullptr || value != got)
+            return false;
+    }
+    return true;
+}
+
+void loadVemutils(benchmark::State &state)
+{
+    size_t bytes = 0;
+    const char *path = bench::propertiesFile(&bytes);
+    cProperties props;
+    Table table;
+    if (!kernel::inihLoad(table, path) || !kernel::propertiesLoad(props, path) ||
+        !sameTable(props, table)) {
+        state.SkipWithError("cProperties and inih read the file differently");
+        return;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kernel::propertiesLoad(props, path));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(loadVemutils)->Name("load/vemutils");
+
+void loadInih(benchmark::State &state)
+{
+    size_t bytes = 0;
+    const char *path = bench::propertiesFile(&bytes);
+    Table table;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(kernel::inihLoad(table, path));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+BENCHMARK(loadInih)->Name("load/inih");
+
+// Splits a fresh copy of the list each time; the copy is timed too, the
+// same for both.
+void parseList(benchmark::State &state, char **(*fn)(char *, char))
+{
+    const std::string list = bench::commaList();
+    std::vector<char> a(list.c_str(), list.c_str() + list.size() + 1);
+    std::vector<char> b = a;
+    char **mine = kernel::parseList(a.data(), ',');
+    char **theirs = kernel::strsepList(b.data(), ',');
+    bool same = a == b;
+    for (size_t i = 0; same && (mine[i] != nullptr || theirs[i] != nullptr); ++i)
+        same = mine[i] != nullptr && theirs[i] != nullptr &&
+               mine[i] - a.data() == theirs[i] - b.data();
+    delete[] mine;
+    delete[] theirs;
+    if (!same) {
+        state.SkipWithError("parseList and strsep split the list differently");
+        return;
+    }
+    std::vector<char> work(a.size());
+    for (auto _ : state) {
+        std::memcpy(work.data(), list.c_str(), work.size());
+        char **tokens = fn(work.data(), ',');
+        benchmark::DoNotOptimize(tokens);
+        delete[] tokens;
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * list.size()));
+}
+BENCHMARK_CAPTURE(parseList, vemutils, kernel::parseList);
+BENCHMARK_CAPTURE(parseList, strsep, kernel::strsepList);
+
 // The library's benchmarks and the peers each is compared with.
 const std::map<std::string, std::vector<std::string>> PEERS = {
     {"crc/vemutils", {"crc/boost", "crc/bitwise"}},
+    {"load/vemutils", {"load/inih"}},
+    {"parseList/vemutils", {"parseList/strsep"}},
 };
 
 // The usual console output, plus each run's throughput kept for the summary.
@@ -89,7 +167,8 @@ public:
         if (mMBps.empty())
             return;
         std::printf("\nThroughput in MB/s (10^6 bytes/s: payload bytes for frameData, wire bytes "
-                    "for unFrameByte);\nvs peers: this one's throughput over the peer's.\n\n");
+                    "for unFrameByte, file\nbytes for load, string bytes for parseList); vs peers: "
+                    "this one's throughput over the peer's.\n\n");
         std::printf("| benchmark | MB/s | vs peers |\n|---|---:|---|\n");
         for (const auto &[name, mbps] : mMBps) {
             std::printf("| %s | %.1f |", name.c_str(), mbps);

@@ -69,6 +69,39 @@ std::function<size_t(int)> unframeRun(Payload kind, int len)
     };
 }
 
+size_t loadRun(int reps)
+{
+    size_t bytes = 0;
+    const char *path = propertiesFile(&bytes);
+    cProperties props;
+    for (int i = 0; i < reps; ++i)
+        gSink = kernel::propertiesLoad(props, path);
+    return static_cast<size_t>(reps) * bytes;
+}
+
+size_t inihRun(int reps)
+{
+    size_t bytes = 0;
+    const char *path = propertiesFile(&bytes);
+    std::map<std::string, std::string> table;
+    for (int i = 0; i < reps; ++i)
+        gSink = kernel::inihLoad(table, path);
+    return static_cast<size_t>(reps) * bytes;
+}
+
+std::function<size_t(int)> listRun(char **(*fn)(char *, char))
+{
+    return [fn](int reps) {
+        const std::string list = commaList();
+        std::vector<char> work(list.size() + 1);
+        for (int i = 0; i < reps; ++i) {
+            std::memcpy(work.data(), list.c_str(), work.size());
+            delete[] fn(work.data(), ',');
+        }
+        return static_cast<size_t>(reps) * list.size();
+    };
+}
+
 std::vector<Counted> counted()
 {
     std::vector<Counted> w;
@@ -93,6 +126,13 @@ std::vector<Counted> counted()
             w.push_back({std::string("unFrameByte/") + k.name + "/" + std::to_string(len),
                          "cHDLC::unFrameByte", "kernel::unframe", "", 24.0, 0, 16,
                          unframeRun(k.kind, len)});
+    w.push_back({"load/vemutils", "cProperties::load", "kernel::propertiesLoad", "load/inih", 0,
+                 0.5, 4, loadRun});
+    w.push_back({"load/inih", "kernel::inihLoad", "kernel::inihLoad", "", 0, 0, 4, inihRun});
+    w.push_back({"parseList/vemutils", "cArgParser::parseList(char*, char)", "kernel::parseList",
+                 "parseList/strsep", 0, 0.5, 16, listRun(kernel::parseList)});
+    w.push_back({"parseList/strsep", "kernel::strsepList", "kernel::strsepList", "", 0, 0, 16,
+                 listRun(kernel::strsepList)});
     return w;
 }
 
@@ -105,10 +145,12 @@ std::string fileName(const std::string &id)
     return name;
 }
 
-// True when text, a demangled function as callgrind_annotate prints it,
-// is name(...) itself: not a clone, a lambda or a local class inside it.
+// True when text, a demangled function as callgrind names it, is name(...)
+// itself: not a clone, a lambda or a local class inside it.
 bool isFunction(const std::string &text, const std::string &name)
 {
+    if (name.find('(') != std::string::npos) // a whole signature: one overload
+        return text == name;
     if (text.compare(0, name.size(), name) != 0 || text.size() <= name.size() ||
         text[name.size()] != '(')
         return false;
