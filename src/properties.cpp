@@ -19,19 +19,47 @@ const size_t MAX_LINE = 255;
 const size_t BLOCK_SIZE = 4096;
 static_assert(BLOCK_SIZE > MAX_LINE, "a carried-over line must leave room to read");
 
-// Adds one line (len bytes at text, newline removed) to table.
+// Adds one line to table: the len bytes at text, already cut at the
+// newline, at a NUL byte and at a comment's '#'.
 void addLine(Table &table, const char *text, size_t len)
 {
-    // The text ends at a NUL byte, and a comment at the first '#' runs to its end.
-    if (const void *nul = std::memchr(text, '\0', len))
-        len = static_cast<size_t>(static_cast<const char *>(nul) - text);
-    if (const void *hash = std::memchr(text, '#', len))
-        len = static_cast<size_t>(static_cast<const char *>(hash) - text);
     const auto *eq = static_cast<const char *>(std::memchr(text, '=', len));
     if (eq == nullptr)
         return;
-    // try_emplace builds the value only when the key is new: the first occurrence wins.
-    table.try_emplace(std::string(text, eq), eq + 1, text + len);
+    // emplace keeps the first occurrence of a key. It builds the pair in its
+    // node and then makes one descent of the tree; try_emplace would descend,
+    // then compare twice more around the spot it found.
+    table.emplace(std::piecewise_construct, std::forward_as_tuple(text, eq),
+                  std::forward_as_tuple(eq + 1, text + len));
+}
+
+// The next c in [p, end): NUL bytes and '#' are rare, so one search serves
+// every line up to the byte it finds instead of one search a line.
+class NextByte {
+public:
+    NextByte(char c, const char *end) : mC(c), mEnd(end) {}
+
+    // The first c at or after p, or end.
+    const char *from(const char *p)
+    {
+        if (mAt == nullptr || mAt < p) {
+            mAt = static_cast<const char *>(std::memchr(p, mC, static_cast<size_t>(mEnd - p)));
+            if (mAt == nullptr)
+                mAt = mEnd;
+        }
+        return mAt;
+    }
+
+private:
+    const char mC;
+    const char *const mEnd;
+    const char *mAt = nullptr; // the last answer; null before the first
+};
+
+// The end of the text of the line from p to eol: its first NUL or '#'.
+const char *textEnd(const char *p, const char *eol, NextByte &nul, NextByte &hash)
+{
+    return std::min({eol, nul.from(p), hash.from(p)});
 }
 
 // Reads every line of file into table; false on a read error.
@@ -44,10 +72,12 @@ bool readLines(std::FILE *file, Table &table)
     while ((n = std::fread(buf + held, 1, sizeof buf - held, file)) > 0) {
         char *p = buf;
         char *const end = buf + held + n;
+        NextByte nul('\0', end);
+        NextByte hash('#', end);
         while (auto *nl = static_cast<char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
             const auto len = static_cast<size_t>(nl - p);
             if (!dropping && len <= MAX_LINE)
-                addLine(table, p, len);
+                addLine(table, p, static_cast<size_t>(textEnd(p, nl, nul, hash) - p));
             dropping = false;
             p = nl + 1;
         }
@@ -61,8 +91,11 @@ bool readLines(std::FILE *file, Table &table)
     }
     if (std::ferror(file))
         return false;
-    if (held > 0) // a last line without a newline
-        addLine(table, buf, held);
+    if (held > 0) { // a last line without a newline
+        NextByte nul('\0', buf + held);
+        NextByte hash('#', buf + held);
+        addLine(table, buf, static_cast<size_t>(textEnd(buf, buf + held, nul, hash) - buf));
+    }
     return true;
 }
 
@@ -71,6 +104,9 @@ bool readFile(const char *path, Table &table)
     std::FILE *file = std::fopen(path, "rb");
     if (file == nullptr)
         return false;
+    // Blocks are read straight into readLines' buffer: the stream needs none
+    // of its own, which would be one more copy and one more allocation.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     const bool ok = readLines(file, table);
     std::fclose(file);
     return ok;

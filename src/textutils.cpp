@@ -1,5 +1,6 @@
 #include "textutils.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -34,9 +35,8 @@ char *findByte(char *p, char *end, char c)
 char **cArgParser::parseList(char *str, char sep)
 {
     char *const end = str + std::strlen(str);
-    std::size_t n = 1;
-    for (char *p = findByte(str, end, sep); p != nullptr; p = findByte(p + 1, end, sep))
-        ++n;
+    // A plain count over a known length: the compiler does it many bytes a step.
+    const auto n = static_cast<std::size_t>(std::count(str, end, sep)) + 1;
 
     char **list = new char *[n + 1];
     char **out = list;
