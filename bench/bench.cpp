@@ -22,7 +22,7 @@ using bench::Payload;
 void crc(benchmark::State &state, unsigned short (*fn)(const unsigned char *, size_t))
 {
     const Bytes data = bench::randomBytes(bench::CRC_BYTES, 7);
-    for (auto _ : state)
+    for ([[maybe_unused]] auto _ : state)
         benchmark::DoNotOptimize(fn(data.data(), data.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
@@ -36,7 +36,7 @@ void frameData(benchmark::State &state, Payload kind)
     Bytes data = bench::payload(kind, len, 1);
     Bytes wire(2 * data.size() + 6);
     cHDLC link;
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         benchmark::DoNotOptimize(kernel::frame(link, data.data(), len, wire.data()));
         benchmark::ClobberMemory();
     }
@@ -51,7 +51,7 @@ void unFrameByte(benchmark::State &state, Payload kind)
     const Bytes wire = bench::wireStream(kind, static_cast<int>(state.range(0)), &frames);
     unsigned char packet[1023];
     cHDLC link;
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         if (kernel::unframe(link, wire.data(), wire.size(), packet) != frames) {
             state.SkipWithError("frames lost");
             break;
@@ -90,7 +90,7 @@ void loadVemutils(benchmark::State &state)
         state.SkipWithError("cProperties and inih read the file differently");
         return;
     }
-    for (auto _ : state)
+    for ([[maybe_unused]] auto _ : state)
         benchmark::DoNotOptimize(kernel::propertiesLoad(props, path));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
@@ -101,7 +101,7 @@ void loadInih(benchmark::State &state)
     size_t bytes = 0;
     const char *path = bench::propertiesFile(&bytes);
     Table table;
-    for (auto _ : state)
+    for ([[maybe_unused]] auto _ : state)
         benchmark::DoNotOptimize(kernel::inihLoad(table, path));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
@@ -127,7 +127,7 @@ void parseList(benchmark::State &state, char **(*fn)(char *, char))
         return;
     }
     std::vector<char> work(a.size());
-    for (auto _ : state) {
+    for ([[maybe_unused]] auto _ : state) {
         std::memcpy(work.data(), list.c_str(), work.size());
         char **tokens = fn(work.data(), ',');
         benchmark::DoNotOptimize(tokens);

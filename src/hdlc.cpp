@@ -58,6 +58,14 @@ inline bool needsStuffing(Word w)
 
 } // namespace
 
+// Keeps a rarely taken function out of line and, with GCC, also unspecialised,
+// so that calling it does not make the caller shuffle its arguments.
+#if __has_attribute(noipa)
+#define VEMUTILS_OUT_OF_LINE __attribute__((noipa))
+#else
+#define VEMUTILS_OUT_OF_LINE __attribute__((noinline))
+#endif
+
 cHDLC::cHDLC() : cVemlog("cHDLCFramer")
 {
     info("Creating Framer");
@@ -134,8 +142,8 @@ bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
 
         // A flag, once or twice a frame. Out of line, and with unFrameByte's
         // own parameters so that the per-byte path moves no register for it.
-        __attribute__((noipa)) static bool flag(cHDLC *self, unsigned char /* 7E */,
-                                                unsigned char *dst, int *outLen)
+        VEMUTILS_OUT_OF_LINE static bool flag(cHDLC *self, unsigned char /* 7E */,
+                                              unsigned char *dst, int *outLen)
         {
             if (self->mRxLength > 0)
                 return close(self, dst, outLen);
