@@ -173,17 +173,20 @@ bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
     };
 
     // 7D and 7E are the only special values: one unsigned compare.
-    if (__builtin_expect(static_cast<unsigned char>(b - HDLC_ESC) <= 1 || mRxEscaped, 0)) {
+    if (__builtin_expect(static_cast<unsigned char>(b - HDLC_ESC) <= 1, 0)) {
         if (b == HDLC_FLAG)
             return Rx::flag(this, b, dst, outLen);
-        *outLen = 0;
         if (!mRxEscaped) {
+            *outLen = 0;
             mRxEscaped = true;
             return false;
         }
+        // 7D 7D: an escaped 7D, undone below like any escaped byte.
+    }
+    *outLen = 0;
+    if (__builtin_expect(mRxEscaped, 0)) {
         mRxEscaped = false;
         return Rx::keep(this, static_cast<unsigned char>(b ^ HDLC_XOR));
     }
-    *outLen = 0;
     return Rx::keep(this, b);
 }
