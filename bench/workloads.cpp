@@ -2,6 +2,7 @@
 
 #include <boost/crc.hpp>
 #include <ini.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -99,6 +100,11 @@ const char *propertiesFile(size_t *bytes)
     }
     *bytes = file.bytes;
     return file.path.c_str();
+}
+
+void freshHeap()
+{
+    malloc_trim(0);
 }
 
 std::string commaList()

@@ -45,6 +45,12 @@ Bytes wireStream(Payload kind, int len, int *frames);
 // or ':'. Written once to a temporary file, removed at exit; returns its
 // path and sets *bytes to its size.
 const char *propertiesFile(size_t *bytes);
+// Hands the memory freed so far back to malloc's main free lists, so that a
+// table built next is laid out as in a process's first load. Left alone,
+// the nodes of the table freed by the previous run sit in malloc's per-size
+// caches: the next table is built from them, scattered over the heap, and
+// whoever makes the first large allocation pays for merging them.
+void freshHeap();
 // LIST_TOKENS tokens of 1 to 12 letters and digits, joined by commas.
 std::string commaList();
 

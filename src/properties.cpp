@@ -104,9 +104,6 @@ bool readFile(const char *path, Table &table)
     std::FILE *file = std::fopen(path, "rb");
     if (file == nullptr)
         return false;
-    // Blocks are read straight into readLines' buffer: the stream needs none
-    // of its own, which would be one more copy and one more allocation.
-    std::setvbuf(file, nullptr, _IONBF, 0);
     const bool ok = readLines(file, table);
     std::fclose(file);
     return ok;
