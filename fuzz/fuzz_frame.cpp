@@ -12,11 +12,7 @@
 
 #include "hdlc.h"
 
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            std::abort();                                                                          \
-    } while (0)
+#include "check.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

@@ -15,11 +15,7 @@
 
 #include "textutils.h"
 
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            std::abort();                                                                          \
-    } while (0)
+#include "check.h"
 
 namespace {
 

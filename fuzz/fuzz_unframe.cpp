@@ -16,18 +16,14 @@
 
 #include "hdlc.h"
 
+#include "check.h"
+
 namespace {
 
 const int ROOM = 1023;
 const int GUARD = 64;
 const unsigned char GUARD_BYTE = 0xA5;
 const int UNTOUCHED = -777;
-
-#define CHECK(cond)                                                                                \
-    do {                                                                                           \
-        if (!(cond))                                                                               \
-            std::abort();                                                                          \
-    } while (0)
 
 unsigned short fcs16(const std::vector<unsigned char> &bytes)
 {

@@ -41,6 +41,7 @@ inline unsigned char *stuff(unsigned char b, unsigned char *p)
 cHDLC::cHDLC() : cVemlog("cHDLCFramer")
 {
     info("Creating Framer");
+    // mRxBuffer is read only up to mRxLength, so it is left uncleared.
     reset_rx();
 }
 

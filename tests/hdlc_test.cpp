@@ -338,10 +338,10 @@ TEST_F(HdlcTest, HostileStreamsLoseNothingGood)
 {
     std::mt19937 rng(99);
     Bytes noise(1 << 20);
-    for (auto& b : noise)
+    for (auto &b : noise)
         b = static_cast<unsigned char>(rng());
     const struct {
-        const char* name;
+        const char *name;
         Bytes stream;
     } streams[] = {
         {"noise", noise},
@@ -351,7 +351,7 @@ TEST_F(HdlcTest, HostileStreamsLoseNothingGood)
     };
     log4cpp::Category::getInstance("cHDLCFramer").setPriority(log4cpp::Priority::INFO);
     const Bytes good{0x01, 0x7E, 0x02, 0x7D};
-    for (const auto& s : streams) {
+    for (const auto &s : streams) {
         for (unsigned char b : s.stream) {
             unsigned char dst[1023];
             int len = SENTINEL_LEN;

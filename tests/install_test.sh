@@ -2,9 +2,13 @@
 # Installs a built tree into a temporary prefix, component by component, and
 # builds and runs an out-of-tree consumer against it with find_package and
 # with pkg-config.
-#   tests/install_test.sh BUILD_DIR
+#   tests/install_test.sh BUILD_DIR [TOOLCHAIN_FILE EMULATOR]
+# With a toolchain file (a cross build) the consumer is cross-compiled with
+# find_package only, and run under the emulator.
 set -euo pipefail
 build=$(cd "$1" && pwd)
+toolchain=${2:-}
+emulator=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -30,14 +34,19 @@ done
 [ -f "$prefix/include/vemutils/hdlc.h" ] || fail "headers not under include/vemutils"
 
 echo "== installed vemlink"
-frame=$(LD_LIBRARY_PATH="$libdir" "$prefix/bin/vemlink" encode 616263) || fail "vemlink does not run"
+# No rpath is installed: the libraries are found the way the system finds them.
+frame=$(env LD_LIBRARY_PATH="$libdir" $emulator "$prefix/bin/vemlink" encode 616263) ||
+  fail "vemlink does not run"
 [ "$frame" = "7E 61 62 63 25 9E 7E" ] || fail "installed vemlink encodes 616263 as '$frame'"
 echo "vemlink: ok"
 
 echo "== consumer through find_package"
-cmake -S "$here/consumer" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cross=()
+[ -n "$toolchain" ] && cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
+cmake -S "$here/consumer" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" "${cross[@]}" >/dev/null
 cmake --build "$tmp/cmake-build" >/dev/null
-"$tmp/cmake-build/consumer"
+$emulator "$tmp/cmake-build/consumer"
+[ -z "$toolchain" ] || exit 0
 
 echo "== consumer through pkg-config"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "line_rules.h"
 #include "null_key.h"
 #include "stdout_capture.h"
 #include "temp_dir.h"
@@ -20,9 +21,6 @@ namespace {
 
 // The default handed to lookups: an absent key must give back this very pointer.
 const char *const ABSENT = "<absent>";
-
-// Longest line the table reads, newline not counted.
-const size_t MAX_LINE = 255;
 
 struct Lookup {
     std::string key;
@@ -104,29 +102,6 @@ TEST(PropertiesFormat, LinesToPairs)
     }
 }
 
-// The rules applied line by line to the whole text held in memory, the way
-// a reader would check them by hand.
-std::map<std::string, std::string> referenceParse(const std::string &text)
-{
-    std::map<std::string, std::string> table;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.size() > MAX_LINE)
-            continue;
-        line = line.substr(0, line.find('\0'));
-        line = line.substr(0, line.find('#'));
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos)
-            table.emplace(line.substr(0, eq), line.substr(eq + 1));
-    }
-    return table;
-}
-
 // Lines of every length around the limit, and lines far over it, in a file
 // big enough that many lines straddle the boundaries of however it is read
 // in blocks.
@@ -142,10 +117,10 @@ TEST(PropertiesFormat, LongFileMatchesLineByLineReading)
         std::string line;
         if (rng() % 10 == 0) {
             // Nothing but '=': any piece of it taken for a line stores the empty key.
-            line.assign(MAX_LINE + 1 + rng() % 9000, '=');
+            line.assign(RULES_MAX_LINE + 1 + rng() % 9000, '=');
         } else {
             // A quarter of these sit right at the limit.
-            const size_t len = rng() % 4 == 0 ? MAX_LINE - 2 + rng() % 5 : rng() % 320;
+            const size_t len = rng() % 4 == 0 ? RULES_MAX_LINE - 2 + rng() % 5 : rng() % 320;
             line = keys[rng() % keys.size()] + "=";
             while (line.size() < len)
                 line += rng() % 8 == 0 ? filler[rng() % filler.size()]
@@ -278,6 +253,48 @@ TEST_F(PropertiesLoad, NullKeyIsALogicError)
     for (cProperties *props : {&empty, &loaded}) {
         expectNullKeyError([props] { props->getString(nullptr, ABSENT); });
         expectNullKeyError([props] { props->getInt(nullptr, 1); });
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Files no one would write on purpose: whatever they hold, loading gives
+// exactly what the line rules say, and good lines around the damage survive.
+TEST(PropertiesFormat, HostileFilesLoadByTheLineRules)
+{
+    std::mt19937 rng(11);
+    std::string binary(256 * 1024, '\0');
+    for (char &c : binary)
+        c = static_cast<char>(rng());
+    std::string manyLines;
+    for (int i = 0; i < 100000; ++i)
+        manyLines += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+
+    const struct {
+        const char *name;
+        std::string text;
+        std::vector<Lookup> lookups;
+    } cases[] = {
+        {"random binary", "before=1\n" + binary + "\nafter=2\n", {{"before", "1"}, {"after", "2"}}},
+        {"a 1 MiB line", "a=1\n" + std::string(1 << 20, 'x') + "=y\nb=2", {{"a", "1"}, {"b", "2"}}},
+        {"100,000 lines",
+         manyLines,
+         {{"k0", "0"}, {"k49999", "49999"}, {"k99999", "99999"}, {"k100000", std::nullopt}}},
+        {"NUL bytes and CRLF",
+         "a=1\r\nb"s + '\0' + "=2\r\nc=3" + '\0' + "junk\r\n",
+         {{"a", "1\r"}, {"b", std::nullopt}, {"c", "3"}}},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        cProperties props;
+        ASSERT_TRUE(props.load(dir.write("hostile.properties", c.text).c_str()));
+        expectLookups(props, c.lookups);
+        // Every pair the line rules give is there.
+        for (const auto &[key, value] : referenceParse(c.text))
+            ASSERT_EQ(props.getString(key.c_str(), ABSENT), value);
     }
 }
 

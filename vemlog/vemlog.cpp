@@ -4,7 +4,21 @@
 
 #include <log4cpp/Priority.hh>
 
-cVemlog::cVemlog(const char *category) : mCategory(&log4cpp::Category::getInstance(category)) {}
+namespace {
+
+log4cpp::Category &categoryNamed(const char *name)
+{
+    // log4cpp builds its category hierarchy on first use without a lock, so
+    // loggers first made on two threads at once would race there. A
+    // function-local static makes that first use happen exactly once.
+    static log4cpp::Category &root = log4cpp::Category::getRoot();
+    (void)root;
+    return log4cpp::Category::getInstance(name);
+}
+
+} // namespace
+
+cVemlog::cVemlog(const char *category) : mCategory(&categoryNamed(category)) {}
 
 void cVemlog::info(const char *format, ...)
 {
