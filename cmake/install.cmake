@@ -1,6 +1,7 @@
 # Install rules. Components follow the usual distribution split:
 #   Runtime      the shared objects and their SONAME links
 #   Development  headers, the link-time names, the CMake package, vemutils.pc
+#   Tools        the vemlink program, which needs Runtime
 include(CMakePackageConfigHelpers)
 
 set(VEMUTILS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vemutils)
@@ -13,6 +14,8 @@ install(FILES src/crc.h src/hdlc.h src/properties.h src/vemconfig.h src/textutil
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vemutils COMPONENT Development)
 install(FILES vemlog/log4cpp.properties
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
+
+install(TARGETS vemlink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
 
 install(EXPORT vemutilsTargets NAMESPACE vemutils::
   DESTINATION ${VEMUTILS_CMAKE_DIR} COMPONENT Development)

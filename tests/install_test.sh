@@ -25,12 +25,20 @@ fi
 
 cmake --install "$build" --prefix "$prefix" --component Runtime >/dev/null
 cmake --install "$build" --prefix "$prefix" --component Development >/dev/null
+cmake --install "$build" --prefix "$prefix" --component Tools >/dev/null
 libdir=$(dirname "$(find "$prefix" -path "$prefix/runtime" -prune -o -name libvemutils.so -print)")
 for f in libvemutils.so libvemutils.so.0 libvemlog.so libvemlog.so.0; do
   [ -e "$libdir/$f" ] || fail "missing $f"
 done
 [ "$(readlink "$libdir/libvemutils.so")" = libvemutils.so.0 ] || fail "dev link does not name the SONAME"
 [ -f "$prefix/include/vemutils/hdlc.h" ] || fail "headers not under include/vemutils"
+
+echo "== installed vemlink"
+# No rpath is installed: the libraries are found the way the system finds them.
+frame=$(env LD_LIBRARY_PATH="$libdir" $emulator "$prefix/bin/vemlink" encode 616263) ||
+  fail "vemlink does not run"
+[ "$frame" = "7E 61 62 63 25 9E 7E" ] || fail "installed vemlink encodes 616263 as '$frame'"
+echo "vemlink: ok"
 
 echo "== consumer through find_package"
 cross=()

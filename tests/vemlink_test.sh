@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Runs the vemlink tool against the golden files in tests/vemlink/ (see the
+# README there) and through its own round trips and checks.
+#   tests/vemlink_test.sh VEMLINK [EMULATOR...]
+# Every failed check is reported; the exit status is 1 if any failed.
+set -uo pipefail
+bin=$1
+shift
+emulator=("$@")
+golden=$(cd "$(dirname "$0")" && pwd)/vemlink
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+vemlink() { "${emulator[@]}" "$bin" "$@"; }
+
+# A file's bytes as vemlink prints them: upper-case hex pairs, one space apart.
+hexof() { od -An -v -tx1 "$1" | tr 'a-f\n' 'A-F ' | tr -s ' ' | sed 's/^ //; s/ $//'; }
+
+# Payload hex of the first frame in a listing, checked to be a lone ok frame
+# of n bytes. The hex starts in column 30 and takes 3n - 1 characters.
+first_payload() { # LISTING N
+  local row
+  row=$(sed -n 2p "$1")
+  [ "$(awk 'NR == 2 {print $3}' "$1")" = ok ] || { echo "not ok: $row"; return; }
+  grep -q '^summary: frames 1 (ok 1,' "$1" || { echo "not a single frame"; return; }
+  [ "$2" -eq 0 ] || echo "${row:29:$((3 * $2 - 1))}"
+}
+
+# --- encode: golden frames, payload from arguments and from standard input
+while IFS='|' read -r payload frame; do
+  case $payload in '#'*) continue ;; esac
+  got=$(vemlink encode "$payload") || fail "encode '$payload' exited $?"
+  [ "$got" = "$frame" ] || fail "encode '$payload': got '$got', want '$frame'"
+done <"$golden/encode.txt"
+[ "$(vemlink encode 61 6263)" = "7E 61 62 63 25 9E 7E" ] || fail "encode of split arguments"
+[ "$(printf abc | vemlink encode -)" = "7E 61 62 63 25 9E 7E" ] || fail "encode - from stdin"
+[ "$(printf abc | vemlink encode)" = "7E 61 62 63 25 9E 7E" ] || fail "encode with no argument"
+
+# --- decode: the golden listing, from a file, standard input and hex text
+vemlink decode "$golden/capture.bin" >"$tmp/listing" || fail "decode FILE exited $?"
+diff -u "$golden/capture.txt" "$tmp/listing" || fail "decode FILE differs from capture.txt"
+vemlink decode - <"$golden/capture.bin" >"$tmp/listing" || fail "decode - exited $?"
+cmp -s "$golden/capture.txt" "$tmp/listing" || fail "decode - differs from capture.txt"
+hexof "$golden/capture.bin" | vemlink decode --hex >"$tmp/listing" || fail "decode --hex exited $?"
+cmp -s "$golden/capture.txt" "$tmp/listing" || fail "decode --hex differs from capture.txt"
+
+# A run without flags longer than any frame is listed up to a cut.
+head -c 3000 /dev/zero | tr '\0' U >"$tmp/noise"
+vemlink decode "$tmp/noise" >"$tmp/listing"
+grep -Eq '^ +0 +3000  partial +55( 55){2045} \.\.\.  \|U{2046}\|$' "$tmp/listing" ||
+  fail "3000 bytes without a flag: $(cut -c1-60 "$tmp/listing" | sed -n 2p)"
+
+# --- round trips: decode gives back what encode framed, up to 1021 bytes
+limit=$(for i in $(seq 0 1020); do printf '%02X ' $(((i * 37 + 11) % 256)); done)
+for payload in "" "7E" "7D 7E 7D 7D 7E" "00 11 7E 22" "${limit% }"; do
+  n=$(((${#payload} + 1) / 3))
+  vemlink encode "$payload" | vemlink decode --hex - >"$tmp/listing"
+  got=$(first_payload "$tmp/listing" "$n")
+  [ "$got" = "$payload" ] || fail "round trip of $n bytes: got '${got:0:60}'"
+done
+vemlink encode "$limit 00" >"$tmp/out" 2>/dev/null
+[ $? -eq 2 ] && [ ! -s "$tmp/out" ] || fail "a 1022-byte payload is not refused with status 2"
+
+# --- demo: a clean link delivers everything; a noisy one accepts no corrupt packet
+demo() { # NAME SETTINGS...: writes the config, runs the demo, leaves the summary
+  printf '%s\n' "${@:2}" >"$tmp/$1.conf"
+  vemlink demo --config "$tmp/$1.conf" >"$tmp/$1.out" 2>"$tmp/$1.err"
+}
+field() { sed -n "s/^  $2 *\([0-9][0-9]*\).*/\1/p" "$1"; }
+
+demo clean demo.packets=400 demo.errors_per_million=0 ||
+  fail "demo on a clean link exited $?: $(cat "$tmp/clean.err")"
+[ "$(field "$tmp/clean.out" 'received intact')" = 400 ] || fail "clean link: not 400 intact"
+grep -qx 'result: ok, every packet arrived intact' "$tmp/clean.out" || fail "clean link: no ok result"
+
+demo noisy demo.packets=3000 demo.errors_per_million=3000 demo.seed=11 ||
+  fail "demo with errors exited $?: $(tail -1 "$tmp/noisy.out")"
+[ "$(field "$tmp/noisy.out" 'corrupt accepted')" = 0 ] || fail "noisy link: corrupt packet accepted"
+[ "$(field "$tmp/noisy.out" 'rejected by CRC')" -gt 0 ] || fail "noisy link: nothing rejected"
+[ "$(field "$tmp/noisy.out" 'lost')" -gt 0 ] || fail "noisy link: nothing lost"
+grep -qx 'result: ok, no corrupt packet accepted' "$tmp/noisy.out" || fail "noisy link: no ok result"
+
+# log.config is taken relative to the configuration file's folder.
+mkdir "$tmp/logged"
+cat >"$tmp/logged/log.properties" <<LOG
+log4cpp.rootCategory=INFO, file
+log4cpp.appender.file=org.apache.log4cpp.FileAppender
+log4cpp.appender.file.fileName=$tmp/logged/demo.log
+log4cpp.appender.file.layout=org.apache.log4cpp.BasicLayout
+LOG
+demo logged/demo demo.packets=10 log.config=log.properties || fail "demo with log.config exited $?"
+grep -q 'cHDLCFramer.*Creating Framer' "$tmp/logged/demo.log" 2>/dev/null ||
+  fail "log.config relative to the configuration was not used"
+
+# --- help, and bad arguments: status 2 and nothing on standard output
+for sub in "" demo encode decode; do
+  # shellcheck disable=SC2086
+  vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
+  grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
+done
+demo range demo.payload_max=1022
+[ $? -eq 2 ] && [ ! -s "$tmp/range.out" ] || fail "demo.payload_max=1022 is not refused with status 2"
+vemlink demo --config "$tmp/missing.conf" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "demo with a missing configuration does not exit 2"
+vemlink decode "$tmp/missing.bin" >"$tmp/out" 2>/dev/null
+[ $? -eq 1 ] && [ ! -s "$tmp/out" ] || fail "decode of a missing file does not exit 1 silently"
+printf '2a 7' >"$tmp/odd.hex"
+while read -r -a args; do
+  vemlink "${args[@]}" >"$tmp/out" 2>"$tmp/err" </dev/null
+  status=$?
+  [ $status -eq 2 ] || fail "'${args[*]}' exited $status, not 2"
+  [ -s "$tmp/out" ] && fail "'${args[*]}' wrote to standard output"
+  [ -s "$tmp/err" ] || fail "'${args[*]}' gave no message"
+done <<ARGS
+frobnicate
+encode 6
+encode 7E7
+encode 7 E
+encode 0x7E
+encode zz
+encode 61 -
+encode --bogus
+decode --bogus
+decode a b
+decode --hex $golden/capture.bin
+decode --hex $tmp/odd.hex
+demo --config
+demo --bogus
+demo extra
+ARGS
+vemlink >/dev/null 2>&1
+[ $? -eq 2 ] || fail "no command does not exit 2"
+
+[ $failures -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
+echo "vemlink: all checks passed"

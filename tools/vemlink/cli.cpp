@@ -1,0 +1,59 @@
+#include "cli.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+bool isHelp(const char *arg)
+{
+    return std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0;
+}
+
+bool isOption(const char *arg)
+{
+    return arg[0] == '-' && arg[1] != '\0';
+}
+
+int usageError(const char *command, const std::string &message)
+{
+    std::fprintf(stderr, "vemlink %s: %s\nTry 'vemlink %s --help'.\n", command, message.c_str(),
+                 command);
+    return STATUS_USAGE;
+}
+
+int failure(const char *command, const std::string &message)
+{
+    std::fprintf(stderr, "vemlink %s: %s\n", command, message.c_str());
+    return STATUS_FAILED;
+}
+
+int openInput(const char *path)
+{
+    if (std::strcmp(path, "-") == 0)
+        return STDIN_FILENO;
+    return open(path, O_RDONLY | O_CLOEXEC);
+}
+
+bool readAll(int fd, std::vector<unsigned char> &bytes)
+{
+    unsigned char chunk[4096];
+    for (;;) {
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n == 0)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+}
+
+int finishOutput(const char *command)
+{
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return STATUS_OK;
+    return failure(command, std::string("writing standard output: ") + std::strerror(errno));
+}

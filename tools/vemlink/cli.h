@@ -1,0 +1,55 @@
+#ifndef VEMLINK_CLI_H
+#define VEMLINK_CLI_H
+
+// What vemlink's subcommands share: exit statuses, argument errors, input
+// and output. Standard output carries only a subcommand's result; messages
+// go to standard error.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Exit statuses: done; a check, a read or a write failed; bad arguments.
+const int STATUS_OK = 0;
+const int STATUS_FAILED = 1;
+const int STATUS_USAGE = 2;
+
+// The largest payload a receiving cHDLC delivers: its 1024-byte buffer
+// less one, less the two FCS bytes.
+const int MAX_PAYLOAD = 1021;
+
+// What to preset *outLen to before cHDLC::unFrameByte: it stores a length
+// in every case but a frame failing its FCS check, so a value it never
+// stores tells that case apart.
+const int LEN_UNTOUCHED = -1;
+
+// Each subcommand takes its own name in argv[0] and returns the exit status.
+int runDemo(int argc, char **argv);
+int runEncode(int argc, char **argv);
+int runDecode(int argc, char **argv);
+
+// True for -h and --help.
+bool isHelp(const char *arg);
+
+// True for an argument that looks like an option: "-x" or "--x", not "-".
+bool isOption(const char *arg);
+
+// Writes "vemlink COMMAND: message" and a pointer to the command's --help on
+// standard error and returns STATUS_USAGE.
+int usageError(const char *command, const std::string &message);
+
+// Writes "vemlink COMMAND: message" on standard error and returns
+// STATUS_FAILED.
+int failure(const char *command, const std::string &message);
+
+// Opens path for reading with open(2), "-" meaning standard input. Returns
+// the descriptor, or -1 with errno set.
+int openInput(const char *path);
+
+// Reads fd to its end, appending to bytes. False on a read error (errno set).
+bool readAll(int fd, std::vector<unsigned char> &bytes);
+
+// Flushes standard output; STATUS_OK when everything written got out,
+// otherwise reports the failure for command and returns STATUS_FAILED.
+int finishOutput(const char *command);
+
+#endif

@@ -1,0 +1,61 @@
+// vemlink encode: the frame cHDLC builds for one payload, as hex.
+#include <cerrno>
+#include <cstring>
+
+#include "cli.h"
+#include "hdlc.h"
+#include "hex.h"
+
+namespace {
+
+const char *const USAGE = "usage: vemlink encode [HEX...|-]\n"
+                          "\n"
+                          "Prints the frame for one payload as upper-case hex on one line.\n"
+                          "The payload is given in hex (pairs of digits, whitespace allowed\n"
+                          "between pairs, several arguments joined), or read raw from standard\n"
+                          "input with '-' or no argument. It may hold 0 to 1021 bytes.\n"
+                          "\n"
+                          "  vemlink encode 61 62 63     prints 7E 61 62 63 25 9E 7E\n";
+
+} // namespace
+
+int runEncode(int argc, char **argv)
+{
+    const char *name = argv[0];
+    std::vector<unsigned char> payload;
+    bool fromInput = argc == 1;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (isHelp(arg)) {
+            std::fputs(USAGE, stdout);
+            return finishOutput(name);
+        }
+        if (isOption(arg))
+            return usageError(name, std::string("unknown option ") + arg);
+        if (std::strcmp(arg, "-") == 0) {
+            if (argc != 2)
+                return usageError(name, "'-' reads the payload from standard input and takes "
+                                        "no hex arguments beside it");
+            fromInput = true;
+            continue;
+        }
+        std::string error;
+        if (!parseHex(arg, std::strlen(arg), payload, error))
+            return usageError(name, "bad hex payload: " + error);
+    }
+    if (fromInput && !readAll(0, payload))
+        return failure(name, std::string("reading standard input: ") + std::strerror(errno));
+    if (payload.size() > static_cast<size_t>(MAX_PAYLOAD))
+        return usageError(name, "payload of " + std::to_string(payload.size()) +
+                                    " bytes; a frame carries at most " +
+                                    std::to_string(MAX_PAYLOAD));
+
+    const int len = static_cast<int>(payload.size());
+    std::vector<unsigned char> frame(2 * payload.size() + 6);
+    int frameLen = 0;
+    cHDLC framer;
+    framer.frameData(payload.data(), len, frame.data(), &frameLen);
+    printHex(stdout, frame.data(), static_cast<size_t>(frameLen));
+    std::fputc('\n', stdout);
+    return finishOutput(name);
+}

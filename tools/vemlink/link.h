@@ -1,0 +1,35 @@
+#ifndef VEMLINK_LINK_H
+#define VEMLINK_LINK_H
+
+// A pseudo-terminal pair used as a serial-like byte link. Bytes written to
+// the sending end (the master) come out of the receiving end (the slave, the
+// side a host opens as its serial device) in order and unchanged: the line
+// discipline is set raw, so nothing is translated, echoed, cut to 7 bits or
+// taken for flow control. Nothing is lost either: when the line's buffer is
+// full, writing waits (here: fails with EAGAIN) until the reader catches up.
+// Both ends are non-blocking, to be driven with poll(); both close with the
+// object.
+#include <string>
+
+class PtyLink {
+public:
+    PtyLink() = default;
+    PtyLink(const PtyLink &) = delete;
+    PtyLink &operator=(const PtyLink &) = delete;
+    ~PtyLink();
+
+    // Opens the pair; false with the failing step and its reason in error.
+    bool open(std::string &error);
+
+    int sender() const { return mMaster; }
+    int receiver() const { return mSlave; }
+    // The receiving end's device path, for example /dev/pts/3.
+    const std::string &name() const { return mName; }
+
+private:
+    int mMaster = -1;
+    int mSlave = -1;
+    std::string mName;
+};
+
+#endif
