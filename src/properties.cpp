@@ -7,6 +7,8 @@
 #include <cstring>
 #include <iostream>
 #include <stdexcept>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -19,10 +21,14 @@ const size_t MAX_LINE = 255;
 const size_t BLOCK_SIZE = 4096;
 static_assert(BLOCK_SIZE > MAX_LINE, "a carried-over line must leave room to read");
 
-// Adds one line to table: the len bytes at text, already cut at the
-// newline, at a NUL byte and at a comment's '#'.
+// Adds one line (len bytes at text, newline removed) to table.
 void addLine(Table &table, const char *text, size_t len)
 {
+    // The text ends at a NUL byte, and a comment at the first '#' runs to its end.
+    if (const void *nul = std::memchr(text, '\0', len))
+        len = static_cast<size_t>(static_cast<const char *>(nul) - text);
+    if (const void *hash = std::memchr(text, '#', len))
+        len = static_cast<size_t>(static_cast<const char *>(hash) - text);
     const auto *eq = static_cast<const char *>(std::memchr(text, '=', len));
     if (eq == nullptr)
         return;
@@ -31,35 +37,6 @@ void addLine(Table &table, const char *text, size_t len)
     // then compare twice more around the spot it found.
     table.emplace(std::piecewise_construct, std::forward_as_tuple(text, eq),
                   std::forward_as_tuple(eq + 1, text + len));
-}
-
-// The next c in [p, end): NUL bytes and '#' are rare, so one search serves
-// every line up to the byte it finds instead of one search a line.
-class NextByte {
-public:
-    NextByte(char c, const char *end) : mC(c), mEnd(end) {}
-
-    // The first c at or after p, or end.
-    const char *from(const char *p)
-    {
-        if (mAt == nullptr || mAt < p) {
-            mAt = static_cast<const char *>(std::memchr(p, mC, static_cast<size_t>(mEnd - p)));
-            if (mAt == nullptr)
-                mAt = mEnd;
-        }
-        return mAt;
-    }
-
-private:
-    const char mC;
-    const char *const mEnd;
-    const char *mAt = nullptr; // the last answer; null before the first
-};
-
-// The end of the text of the line from p to eol: its first NUL or '#'.
-const char *textEnd(const char *p, const char *eol, NextByte &nul, NextByte &hash)
-{
-    return std::min({eol, nul.from(p), hash.from(p)});
 }
 
 // Reads every line of file into table; false on a read error.
@@ -72,12 +49,10 @@ bool readLines(std::FILE *file, Table &table)
     while ((n = std::fread(buf + held, 1, sizeof buf - held, file)) > 0) {
         char *p = buf;
         char *const end = buf + held + n;
-        NextByte nul('\0', end);
-        NextByte hash('#', end);
         while (auto *nl = static_cast<char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) {
             const auto len = static_cast<size_t>(nl - p);
             if (!dropping && len <= MAX_LINE)
-                addLine(table, p, static_cast<size_t>(textEnd(p, nl, nul, hash) - p));
+                addLine(table, p, len);
             dropping = false;
             p = nl + 1;
         }
@@ -91,11 +66,8 @@ bool readLines(std::FILE *file, Table &table)
     }
     if (std::ferror(file))
         return false;
-    if (held > 0) { // a last line without a newline
-        NextByte nul('\0', buf + held);
-        NextByte hash('#', buf + held);
-        addLine(table, buf, static_cast<size_t>(textEnd(buf, buf + held, nul, hash) - buf));
-    }
+    if (held > 0) // a last line without a newline
+        addLine(table, buf, held);
     return true;
 }
 
