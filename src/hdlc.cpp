@@ -172,7 +172,9 @@ bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
         }
     };
 
-    // 7D and 7E are the only special values: one unsigned compare.
+    // An ordinary byte (neither 7D nor 7E, no escape pending) runs straight
+    // to the last line, with no call and no stack frame. 7D and 7E are the
+    // only special values: one unsigned compare finds both.
     if (__builtin_expect(static_cast<unsigned char>(b - HDLC_ESC) <= 1, 0)) {
         if (b == HDLC_FLAG)
             return Rx::flag(this, b, dst, outLen);
