@@ -17,6 +17,7 @@
 #include "hdlc.h"
 
 #include "check.h"
+#include "fcs16_reference.h"
 
 namespace {
 
@@ -24,18 +25,6 @@ const int ROOM = 1023;
 const int GUARD = 64;
 const unsigned char GUARD_BYTE = 0xA5;
 const int UNTOUCHED = -777;
-
-unsigned short fcs16(const std::vector<unsigned char> &bytes)
-{
-    unsigned short crc = 0xFFFF;
-    for (unsigned char b : bytes) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<unsigned short>((crc >> 1) ^ 0x8408)
-                            : static_cast<unsigned short>(crc >> 1);
-    }
-    return crc;
-}
 
 // The receive rules, restated without the framer's shortcuts.
 struct Model {
@@ -50,7 +39,7 @@ struct Model {
             int r = 0;
             if (!held.empty()) {
                 r = -1;
-                if (fcs16(held) == 0xF0B8) {
+                if (bitwiseFcs(held.data(), held.size()) == 0xF0B8) {
                     out.assign(held.begin(), held.end() - 2);
                     r = 1;
                 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "alloc_count.h"
+#include "fcs16_reference.h"
 
 namespace {
 
@@ -119,12 +120,7 @@ TEST_F(HdlcTest, BuildsKnownFrames)
 // The frame restated byte by byte: bitwise FCS, then every byte stuffed.
 Bytes referenceFrame(const unsigned char *p, size_t n)
 {
-    unsigned crc = 0xFFFF;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0x8408 : crc >> 1;
-    }
+    const unsigned crc = bitwiseFcs(p, n);
     Bytes raw(p, p + n);
     raw.push_back(static_cast<unsigned char>(~crc & 0xFF));
     raw.push_back(static_cast<unsigned char>((~crc >> 8) & 0xFF));
