@@ -222,7 +222,7 @@ TEST_F(HdlcTest, ReceivesKnownFramesByteByByte)
                       (Bytes{static_cast<unsigned char>(crc & 0xFF),
                              static_cast<unsigned char>(crc >> 8)}));
         }
-        EXPECT_EQ(logged(), std::vector<std::string>{"DEBUG Frame Received\n"});
+        EXPECT_EQ(logged(), std::vector<std::string>{"DEBUG Frame Received"});
     }
 }
 
@@ -261,7 +261,7 @@ TEST_F(HdlcTest, CrcErrorLeavesOutputUntouchedAndReceiverReady)
     EXPECT_EQ(len, SENTINEL_LEN);
     EXPECT_EQ(dst[0], SENTINEL_BYTE);
     EXPECT_EQ(logged(),
-              (std::vector<std::string>{"DEBUG Frame Received\n", "DEBUG RX Crc Error\n"}));
+              (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error"}));
     EXPECT_EQ(receive(frame(payload)), std::vector<Bytes>{payload});
 }
 
@@ -312,7 +312,7 @@ TEST_F(HdlcTest, PayloadLengthLimit)
     // 1023: discarded at the low FCS byte; the high one is a lone failing frame.
     EXPECT_TRUE(receive(frame(payloadOf(1023))).empty());
     EXPECT_EQ(logged(),
-              (std::vector<std::string>{"DEBUG Frame Received\n", "DEBUG RX Crc Error\n"}));
+              (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error"}));
 
     EXPECT_EQ(receive(frame(p1021)), std::vector<Bytes>{p1021});
 }
@@ -325,7 +325,7 @@ TEST_F(HdlcTest, JunkOfExactlyTheLimitThenBody)
     stream.insert(stream.end(), wire.begin() + 1, wire.end()); // body and closing flag
     logged();
     EXPECT_EQ(receive(stream), std::vector<Bytes>{payload});
-    EXPECT_EQ(logged(), std::vector<std::string>{"DEBUG Frame Received\n"});
+    EXPECT_EQ(logged(), std::vector<std::string>{"DEBUG Frame Received"});
 }
 
 TEST_F(HdlcTest, NoiseBeforeFirstFlagCostsOneFailedFrame)
@@ -333,8 +333,8 @@ TEST_F(HdlcTest, NoiseBeforeFirstFlagCostsOneFailedFrame)
     const Bytes payload{0x42};
     logged();
     EXPECT_EQ(receive(cat({{0x01, 0x02, 0x03}, frame(payload)})), std::vector<Bytes>{payload});
-    EXPECT_EQ(logged(), (std::vector<std::string>{"DEBUG Frame Received\n", "DEBUG RX Crc Error\n",
-                                                  "DEBUG Frame Received\n"}));
+    EXPECT_EQ(logged(), (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error",
+                                                  "DEBUG Frame Received"}));
 }
 
 TEST_F(HdlcTest, ResetDiscardsPartialFrame)
