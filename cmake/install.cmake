@@ -33,13 +33,13 @@ install(FILES
 # vemutils.pc is written at install time so that it names the prefix actually
 # installed to (cmake --install --prefix), not the one configured.
 install(CODE "
-  set(prefix \"\${CMAKE_INSTALL_PREFIX}\")
-  set(libdir \"${CMAKE_INSTALL_LIBDIR}\")
-  set(includedir \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(VEMUTILS_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(VEMUTILS_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
   set(PROJECT_DESCRIPTION \"${PROJECT_DESCRIPTION}\")
   set(PROJECT_VERSION \"${PROJECT_VERSION}\")
-  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/vemutils.pc.in\"
-                 \"${PROJECT_BINARY_DIR}/vemutils.pc\" @ONLY)
+  set(VEMUTILS_PC_IN \"${PROJECT_SOURCE_DIR}/cmake/vemutils.pc.in\")
+  set(VEMUTILS_PC_OUT \"${PROJECT_BINARY_DIR}/vemutils.pc\")
+  include(\"${PROJECT_SOURCE_DIR}/cmake/write_pc.cmake\")
 " COMPONENT Development)
 install(FILES ${PROJECT_BINARY_DIR}/vemutils.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT Development)

@@ -1,9 +1,13 @@
 // Uses the installed headers and libraries the way a host program does.
+// Both include forms must work: the folder-qualified one the documentation
+// shows, and the plain one older hosts use.
 #include <cstdio>
 #include <cstring>
 
+#include <vemutils/hdlc.h>
+#include <vemutils/textutils.h>
+
 #include "hdlc.h"
-#include "textutils.h"
 #include "vemconfig.h"
 
 int main()

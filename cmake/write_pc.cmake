@@ -1,0 +1,26 @@
+# Writes vemutils.pc at install time, for the prefix being installed to.
+# In: CMAKE_INSTALL_PREFIX, VEMUTILS_PC_LIBDIR, VEMUTILS_PC_INCLUDEDIR,
+#     PROJECT_DESCRIPTION, PROJECT_VERSION, VEMUTILS_PC_IN, VEMUTILS_PC_OUT.
+#
+# A folder relative to the prefix, or absolute but inside it, is written as
+# ${prefix}/..., so PKG_CONFIG_SYSROOT_DIR and a moved prefix keep working; an
+# absolute folder elsewhere is written as it is. Never ${prefix}//usr/...
+set(prefix "${CMAKE_INSTALL_PREFIX}")
+
+function(vemutils_pc_dir out path)
+  if(NOT IS_ABSOLUTE "${path}")
+    set(${out} "\${prefix}/${path}" PARENT_SCOPE)
+    return()
+  endif()
+  cmake_path(IS_PREFIX prefix "${path}" NORMALIZE inside)
+  if(inside)
+    cmake_path(RELATIVE_PATH path BASE_DIRECTORY "${prefix}" OUTPUT_VARIABLE below)
+    set(${out} "\${prefix}/${below}" PARENT_SCOPE)
+  else()
+    set(${out} "${path}" PARENT_SCOPE)
+  endif()
+endfunction()
+
+vemutils_pc_dir(libdir "${VEMUTILS_PC_LIBDIR}")
+vemutils_pc_dir(includedir "${VEMUTILS_PC_INCLUDEDIR}")
+configure_file("${VEMUTILS_PC_IN}" "${VEMUTILS_PC_OUT}" @ONLY)
