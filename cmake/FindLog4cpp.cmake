@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Finds log4cpp and defines the imported target Log4cpp::Log4cpp.
 #
 # Looks for the development link library first and falls back to the

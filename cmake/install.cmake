@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Install rules. Components follow the usual distribution split:
 #   Runtime      the shared objects and their SONAME links
 #   Development  headers, the link-time names, the CMake package, vemutils.pc

@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Writes vemutils.pc at install time, for the prefix being installed to.
 # In: CMAKE_INSTALL_PREFIX, VEMUTILS_PC_LIBDIR, VEMUTILS_PC_INCLUDEDIR,
 #     PROJECT_DESCRIPTION, PROJECT_VERSION, VEMUTILS_PC_IN, VEMUTILS_PC_OUT.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // A small host: frames a few packets, feeds the wire bytes back one at a time
 // as a receiver would, and prints what it sees on both sides.
 // Usage: vemutils-example [log4cpp.properties]
@@ -16,13 +19,13 @@ static void printHex(const char *label, const unsigned char *p, int n)
     std::printf("\n");
 }
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     // Logging is the host's business: an optional log4cpp.properties path.
     if (argc > 1) {
         try {
             log4cpp::PropertyConfigurator::configure(argv[1]);
-        } catch (const log4cpp::ConfigureFailure& e) {
+        } catch (const log4cpp::ConfigureFailure &e) {
             std::fprintf(stderr, "log configuration %s: %s\n", argv[1], e.what());
             return 2;
         }

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 #ifndef VEMUTILS_FUZZ_CHECK_H
 #define VEMUTILS_FUZZ_CHECK_H
 

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // Building frames from arbitrary payloads. The output buffer is exactly the
 // documented 2 * len + 6 bytes on the heap, so AddressSanitizer sees any
 // write past it. Checks the frame's shape (flags only at the ends) and that

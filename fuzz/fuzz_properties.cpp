@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // Loading arbitrary file contents. The input is written to an in-memory file
 // and loaded by path; the table must then hold exactly what a plain
 // restatement of the line rules gives: every pair it finds is looked up, and

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // Splitting arbitrary strings with arbitrary separators. The input's first
 // byte picks the form, the next two are the separators, the rest (up to a
 // NUL) is the string, copied into a heap block of exactly its size so that

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // Receiving arbitrary link bytes. Checks, for every byte:
 //   - nothing is written past the 1023 bytes of room (a guard follows);
 //   - the result and the delivered payload agree with a plain restatement of

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // The class layouts host programs compile against, per architecture. A
 // change here breaks every host built against an earlier header.
 #include "crc.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // What may run concurrently does: lookups on one loaded table and on the
 // loaded process configuration from several threads, and framers on
 // separate objects in parallel. Run under ThreadSanitizer by scripts/test;

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 #include "hdlc.h"
 
 #include "crc.h"
@@ -260,8 +263,7 @@ TEST_F(HdlcTest, CrcErrorLeavesOutputUntouchedAndReceiverReady)
     EXPECT_FALSE(framer.unFrameByte(bad.back(), dst, &len));
     EXPECT_EQ(len, SENTINEL_LEN);
     EXPECT_EQ(dst[0], SENTINEL_BYTE);
-    EXPECT_EQ(logged(),
-              (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error"}));
+    EXPECT_EQ(logged(), (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error"}));
     EXPECT_EQ(receive(frame(payload)), std::vector<Bytes>{payload});
 }
 
@@ -311,8 +313,7 @@ TEST_F(HdlcTest, PayloadLengthLimit)
 
     // 1023: discarded at the low FCS byte; the high one is a lone failing frame.
     EXPECT_TRUE(receive(frame(payloadOf(1023))).empty());
-    EXPECT_EQ(logged(),
-              (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error"}));
+    EXPECT_EQ(logged(), (std::vector<std::string>{"DEBUG Frame Received", "DEBUG RX Crc Error"}));
 
     EXPECT_EQ(receive(frame(p1021)), std::vector<Bytes>{p1021});
 }

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Installs a built tree into a temporary prefix, component by component, and
 # builds and runs an out-of-tree consumer against it with find_package and
 # with pkg-config.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // What the framer's messages look like once log4cpp has laid them out: whole
 // lines, no blank line after a message that ends in a newline, and the
 // sample configuration writing to standard error only.

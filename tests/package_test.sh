@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Builds the Debian packages and uses them the way a target would:
 #   - native packages (scripts/package --nocheck: the suite has run already),
 #     unpacked with dpkg -x into a temporary root: contents, relations and

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # The version is set once, in project(); everything that repeats it must
 # agree: the library's file name, the CMake package version file, vemutils.pc
 # as installed, the newest entry of debian/changelog and the newest release

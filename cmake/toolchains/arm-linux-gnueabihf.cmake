@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Cross build for 32-bit ARM Linux, EABI hard-float, with Debian's
 # g++-arm-linux-gnueabihf. Test binaries run under qemu-arm (qemu-user);
 # the armhf C and C++ runtimes and log4cpp come from Debian's multiarch

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // Uses the installed headers and libraries the way a host program does.
 // Both include forms must work: the folder-qualified one the documentation
 // shows, and the plain one older hosts use.
