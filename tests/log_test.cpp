@@ -14,8 +14,8 @@
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/PropertyConfigurator.hh>
 
+#include <cctype>
 #include <iostream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -135,6 +135,25 @@ private:
     std::streambuf *mSaved;
 };
 
+// The lines of text, each with its leading "HH:MM:SS.mmm " checked and cut
+// off; a line without one is kept whole, so the comparison shows it.
+std::vector<std::string> withoutTimes(const std::string &text)
+{
+    const std::string shape = "00:00:00.000 ";
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        bool timed = line.size() > shape.size();
+        for (size_t i = 0; timed && i < shape.size(); ++i)
+            timed = shape[i] == '0' ? std::isdigit(static_cast<unsigned char>(line[i])) != 0
+                                    : line[i] == shape[i];
+        lines.push_back(timed ? line.substr(shape.size()) : line);
+    }
+    if (!text.empty() && text.back() != '\n')
+        lines.push_back("(no newline at the end)");
+    return lines;
+}
+
 TEST(SampleConfiguration, FramerLinesGoToStandardError)
 {
     log4cpp::PropertyConfigurator::configure(VEMLOG_SAMPLE_CONFIG);
@@ -153,9 +172,9 @@ TEST(SampleConfiguration, FramerLinesGoToStandardError)
     framerCategory.setPriority(log4cpp::Priority::NOTSET);
 
     EXPECT_EQ(out, "");
-    const std::regex lines(R"(\d\d:\d\d:\d\d\.\d\d\d INFO  \[cHDLCFramer\] Creating Framer\n)"
-                           R"(\d\d:\d\d:\d\d\.\d\d\d DEBUG \[cHDLCFramer\] Frame Received\n)");
-    EXPECT_TRUE(std::regex_match(err, lines)) << err;
+    const std::vector<std::string> expected = {"INFO  [cHDLCFramer] Creating Framer",
+                                               "DEBUG [cHDLCFramer] Frame Received"};
+    EXPECT_EQ(withoutTimes(err), expected) << err;
 }
 
 } // namespace
