@@ -12,8 +12,7 @@ set(VEMUTILS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vemutils)
 install(TARGETS vemutils vemlog EXPORT vemutilsTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
     NAMELINK_COMPONENT Development)
-install(FILES src/crc.h src/hdlc.h src/properties.h src/vemconfig.h src/textutils.h
-    vemlog/vemlog.h
+install(FILES ${VEMUTILS_HEADERS}
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vemutils COMPONENT Development)
 install(FILES vemlog/log4cpp.properties
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)

@@ -9,7 +9,7 @@
 
 #include <log4cpp/PropertyConfigurator.hh>
 
-#include "hdlc.h"
+#include <vemutils/hdlc.h>
 
 static void printHex(const char *label, const unsigned char *p, int n)
 {
