@@ -585,6 +585,7 @@ void loadChecks(TempDir &dir, size_t bytes, bool bench)
     Pump::Way a{app, dev.master, tx};
     Pump::Way b{dev.master, app, rx};
     Pump::run(a, b);
+    const double tapCpu = tap.cpuSeconds();
     check(a.got == tx, "load: the device got " + std::to_string(a.got.size()) + " bytes, not the " +
                            std::to_string(tx.size()) + " sent, or other bytes");
     check(b.got == rx, "load: the application got " + std::to_string(b.got.size()) +
@@ -597,6 +598,8 @@ void loadChecks(TempDir &dir, size_t bytes, bool bench)
                     static_cast<double>(bytes) / (1 << 20));
         std::printf("  application -> device  %8.1f MB/s\n", tx.size() / a.seconds / 1e6);
         std::printf("  device -> application  %8.1f MB/s\n", rx.size() / b.seconds / 1e6);
+        std::printf("  the tap's CPU time     %8.2f s in %.2f s\n", tapCpu,
+                    std::max(a.seconds, b.seconds));
         return;
     }
     const std::string listing = tap.output();

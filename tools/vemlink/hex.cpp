@@ -70,11 +70,21 @@ void printHex(std::FILE *out, const unsigned char *p, size_t n)
 
 void printAscii(std::FILE *out, const unsigned char *p, size_t n)
 {
+    // A table rather than a test: on binary data the test's branch goes
+    // either way at random.
+    static const struct Shown {
+        char c[256];
+        Shown()
+        {
+            for (int b = 0; b < 256; ++b)
+                c[b] = b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
+        }
+    } shown;
     char text[256];
     for (size_t i = 0; i < n;) {
         size_t k = 0;
         for (; k < sizeof text && i < n; ++k, ++i)
-            text[k] = p[i] >= 0x20 && p[i] < 0x7F ? static_cast<char>(p[i]) : '.';
+            text[k] = shown.c[p[i]];
         std::fwrite(text, 1, k, out);
     }
 }
