@@ -729,7 +729,7 @@ void sendChecks(TempDir &dir)
 }
 
 // decode on a live device: lines as frames arrive, with the time; SIGINT
-// lists the partial frame and the summary.
+// lists the partial frame and the summary, and so does a hang-up.
 void decodeChecks(TempDir &dir)
 {
     Pty dev;
@@ -749,6 +749,18 @@ void decodeChecks(TempDir &dir)
                                        "\\|hello\\|\n +[0-9]+\\.[0-9]{6}  +8 +1  partial +78")),
           "decode --device --time listing:\n" + listing);
     check(summary(listing, "").partial == 1, "decode --device: no summary:\n" + listing);
+
+    // A hang-up ends the device's input: the summary, exit status 0.
+    Pty gone;
+    Run hungUp({"decode", "--device", gone.path}, dir.path() + "/hung-up");
+    sendAll(gone.master, frame(text("bye")));
+    const auto sent = Clock::now();
+    while (hungUp.output().find("bye") == std::string::npos && msSince(sent) < START_MS)
+        pause(20);
+    gone.hangUp();
+    check(hungUp.exited(EXIT_MS) && hungUp.status == 0,
+          "decode --device at a hang-up: exit status " + std::to_string(hungUp.status));
+    check(summary(hungUp.output(), "").ok == 1, "decode --device at a hang-up: no summary");
 }
 
 } // namespace
