@@ -694,7 +694,7 @@ void sendChecks(TempDir &dir)
     {
         Pty dev;
         std::vector<Bytes> got;
-        Run send({"send", "--device", dev.path, "--reply", "0.5", "61", "7E 7D", "63"}, out);
+        Run send({"send", "--device", dev.path, "--reply", "1", "61", "7E 7D", "63"}, out);
         echo(dev, send, true, got);
         const std::string listing = send.output();
         check(send.status == 0,
@@ -709,7 +709,7 @@ void sendChecks(TempDir &dir)
         Pty dev;
         std::vector<Bytes> got;
         const std::string commands = dir.write("commands", "get status\nping 1\n\nlast");
-        Run send({"send", "--device", dev.path, "--baud", "9600", "--lines", "--reply", "0.3"}, out,
+        Run send({"send", "--device", dev.path, "--baud", "9600", "--lines", "--reply", "1"}, out,
                  commands);
         echo(dev, send, true, got);
         const std::string listing = send.output();
