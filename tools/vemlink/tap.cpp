@@ -225,10 +225,11 @@ int runTap(int argc, char **argv)
         pollfd fds[2] = {
             {device.fd(),
              static_cast<short>((rx->pending() ? 0 : POLLIN) | (tx->pending() ? POLLOUT : 0)), 0},
-            {pty.sender(),
-             static_cast<short>(
-                 paused ? 0 : (tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)),
-             0}};
+            // A negative descriptor leaves the application's end out of
+            // the poll altogether: even with no events asked, a hang-up on
+            // it would end every poll at once.
+            {paused ? -1 : pty.sender(),
+             static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0}};
         const int ready = stop.wait(fds, 2, paused ? HANGUP_PAUSE_MS : -1);
         if (ready < 0 && errno == EINTR)
             continue;
