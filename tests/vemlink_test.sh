@@ -38,6 +38,12 @@ done <"$golden/encode.txt"
 [ "$(printf abc | vemlink encode -)" = "7E 61 62 63 25 9E 7E" ] || fail "encode - from stdin"
 [ "$(printf abc | vemlink encode)" = "7E 61 62 63 25 9E 7E" ] || fail "encode with no argument"
 
+# encode --raw writes the frame's bytes themselves.
+vemlink encode --raw 7D 7E 20 00 >"$tmp/raw" || fail "encode --raw exited $?"
+[ "$(hexof "$tmp/raw")" = "7E 7D 5D 7D 5E 20 00 E4 9E 7E" ] || fail "encode --raw: $(hexof "$tmp/raw")"
+[ "$(printf abc | vemlink encode --raw - | hexof /dev/stdin)" = "7E 61 62 63 25 9E 7E" ] ||
+  fail "encode --raw - from stdin"
+
 # --- decode: the golden listing, from a file, standard input and hex text
 vemlink decode "$golden/capture.bin" >"$tmp/listing" || fail "decode FILE exited $?"
 diff -u "$golden/capture.txt" "$tmp/listing" || fail "decode FILE differs from capture.txt"
@@ -95,15 +101,46 @@ grep -q 'cHDLCFramer.*Creating Framer' "$tmp/logged/demo.log" 2>/dev/null ||
   fail "log.config relative to the configuration was not used"
 
 # --- help, and bad arguments: status 2 and nothing on standard output
-for sub in "" demo encode decode; do
+for sub in "" demo encode decode tap send; do
   # shellcheck disable=SC2086
   vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
   grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
 done
 demo range demo.payload_max=1022
 [ $? -eq 2 ] && [ ! -s "$tmp/range.out" ] || fail "demo.payload_max=1022 is not refused with status 2"
-vemlink demo --config "$tmp/missing.conf" >/dev/null 2>&1
-[ $? -eq 2 ] || fail "demo with a missing configuration does not exit 2"
+# A configuration that cannot be read: the reason on standard error, nothing
+# on standard output (where the library would say it), status 2.
+mkdir "$tmp/folder.conf"
+for conf in "$tmp/missing.conf:No such file or directory" "$tmp/folder.conf:Is a directory"; do
+  vemlink demo --config "${conf%%:*}" >"$tmp/out" 2>"$tmp/err"
+  status=$?
+  [ $status -eq 2 ] || fail "demo --config ${conf%%:*} exited $status, not 2"
+  [ -s "$tmp/out" ] && fail "demo --config ${conf%%:*} wrote to standard output: $(cat "$tmp/out")"
+  grep -qF "${conf%%:*}: ${conf#*:}" "$tmp/err" ||
+    fail "demo --config ${conf%%:*} does not give the file and '${conf#*:}': $(cat "$tmp/err")"
+done
+
+# Devices that cannot be opened or set up: the device and the reason on
+# standard error, status 1, nothing on standard output.
+while IFS='|' read -r reason args; do
+  # shellcheck disable=SC2086
+  vemlink $args >"$tmp/out" 2>"$tmp/err" </dev/null
+  status=$?
+  [ $status -eq 1 ] || fail "'$args' exited $status, not 1"
+  [ -s "$tmp/out" ] && fail "'$args' wrote to standard output"
+  grep -qF "$reason" "$tmp/err" || fail "'$args' does not say '$reason': $(cat "$tmp/err")"
+done <<DEVICES
+cannot open $tmp/no-tty: No such file or directory|tap $tmp/no-tty
+cannot configure /dev/null: Inappropriate ioctl for device|tap /dev/null --baud 9600
+cannot open $tmp/no-tty: No such file or directory|decode --device $tmp/no-tty
+cannot configure /dev/null: Inappropriate ioctl for device|send --device /dev/null 61
+DEVICES
+
+# An unsupported rate names the accepted ones.
+vemlink tap /dev/null --baud 115201 >/dev/null 2>"$tmp/err"
+[ $? -eq 2 ] || fail "tap --baud 115201 does not exit 2"
+grep -q "use one of 1200 1800 2400 .* 3500000 4000000" "$tmp/err" ||
+  fail "tap --baud 115201 does not list the rates: $(cat "$tmp/err")"
 vemlink decode "$tmp/missing.bin" >"$tmp/out" 2>/dev/null
 [ $? -eq 1 ] && [ ! -s "$tmp/out" ] || fail "decode of a missing file does not exit 1 silently"
 printf '2a 7' >"$tmp/odd.hex"
@@ -129,6 +166,30 @@ decode --hex $tmp/odd.hex
 demo --config
 demo --bogus
 demo extra
+encode --raw 61 -
+tap
+tap --bogus /dev/null
+tap /dev/null /dev/zero
+tap /dev/null --baud
+tap /dev/null --baud 0
+tap /dev/null --baud=9600x
+tap /dev/null --baud 110
+tap /dev/null --baud 5000000
+tap /dev/null --link
+tap /dev/null --save
+send 61
+send --device /dev/null --reply 0 61
+send --device /dev/null --reply x 61
+send --device /dev/null --lines 61
+send --device /dev/null - 61
+send --device /dev/null --bogus
+send --device /dev/null zz
+send --device
+decode --baud 9600
+decode --rtscts
+decode --device /dev/null $golden/capture.bin
+decode --device /dev/null --hex
+decode --device /dev/null --baud 7
 ARGS
 vemlink >/dev/null 2>&1
 [ $? -eq 2 ] || fail "no command does not exit 2"

@@ -16,6 +16,21 @@ bool isOption(const char *arg)
     return arg[0] == '-' && arg[1] != '\0';
 }
 
+bool takeValue(int argc, char **argv, int &i, const char *name, const char *&value)
+{
+    const size_t len = std::strlen(name);
+    if (std::strncmp(argv[i], name, len) != 0)
+        return false;
+    if (argv[i][len] == '=') {
+        value = argv[i] + len + 1;
+        return true;
+    }
+    if (argv[i][len] != '\0')
+        return false;
+    value = i + 1 < argc ? argv[++i] : nullptr;
+    return true;
+}
+
 int usageError(const char *command, const std::string &message)
 {
     std::fprintf(stderr, "vemlink %s: %s\nTry 'vemlink %s --help'.\n", command, message.c_str(),

@@ -26,12 +26,19 @@ const int LEN_UNTOUCHED = -1;
 int runDemo(int argc, char **argv);
 int runEncode(int argc, char **argv);
 int runDecode(int argc, char **argv);
+int runTap(int argc, char **argv);
+int runSend(int argc, char **argv);
 
 // True for -h and --help.
 bool isHelp(const char *arg);
 
 // True for an argument that looks like an option: "-x" or "--x", not "-".
 bool isOption(const char *arg);
+
+// When argv[i] is the option name, given as "NAME VALUE" or "NAME=VALUE",
+// points value at the value (nullptr when NAME is the last argument), moves i
+// past a separate value and returns true; false for any other argument.
+bool takeValue(int argc, char **argv, int &i, const char *name, const char *&value);
 
 // Writes "vemlink COMMAND: message" and a pointer to the command's --help on
 // standard error and returns STATUS_USAGE.

@@ -6,13 +6,15 @@
 #include <unistd.h>
 
 #include "cli.h"
-#include "hdlc.h"
+#include "device.h"
 #include "hex.h"
+#include "lister.h"
 
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink decode [--hex] [FILE|-]\n"
+    "usage: vemlink decode [--hex] [--time] [FILE|-]\n"
+    "       vemlink decode --device PATH [--baud N] [--rtscts] [--time]\n"
     "\n"
     "Reads link bytes (a capture, a device, standard input with '-' or no\n"
     "FILE) and prints one line per frame: the offset of its opening flag,\n"
@@ -25,80 +27,62 @@ const char *const USAGE =
     "             a frame over 1023 unstuffed bytes, or a lone 7D\n"
     "  partial    bytes after the last flag when the input ended\n"
     "\n"
-    "A summary line follows the frames. Idle flags are not listed.\n"
+    "A summary line follows the frames. Idle flags are not listed. Frames are\n"
+    "listed as they arrive; SIGINT (Ctrl-C) or SIGTERM ends the listing like\n"
+    "the end of the input: the partial frame and the summary, exit status 0.\n"
     "\n"
-    "  --hex      the input is hex text (as printed by vemlink encode), not raw\n";
+    "  --hex            the input is hex text (as printed by vemlink encode), not raw\n"
+    "  --time           start each line with the seconds since the start, to the\n"
+    "                   microsecond, when its closing flag was read\n"
+    "  --device PATH    read a serial device live, set raw 8N1 (no parity, one stop\n"
+    "                   bit, no flow control); its settings are put back at the end\n"
+    "  --baud N         the device's rate, default 115200: one of\n"
+    "                   1200 1800 2400 4800 9600 19200 38400 57600 115200 230400\n"
+    "                   460800 500000 576000 921600 1000000 1152000 1500000\n"
+    "                   2000000 2500000 3000000 3500000 4000000\n"
+    "  --rtscts         hardware (RTS/CTS) flow control on the device\n"
+    "\n"
+    "Exit status 0 when the input was read to its end or the listing stopped by\n"
+    "a signal; 1 when a read failed or the device could not be opened or set\n"
+    "up; 2 on bad arguments.\n";
 
-// Bytes of a bad frame kept for its line: enough for the longest frame that
-// could pass, every one of its 1023 bytes stuffed. Longer runs are cut.
-const size_t WIRE_KEEP = 2 * 1023;
-
-class Lister {
-public:
-    Lister() { std::puts("  offset  length  status     data"); }
-
-    void feed(const unsigned char *p, size_t n)
-    {
-        for (const unsigned char *end = p + n; p != end; ++p, ++mOffset) {
-            int len = LEN_UNTOUCHED;
-            const bool ok = mFramer.unFrameByte(*p, mFrame, &len);
-            if (*p != cHDLC::HDLC_FLAG) {
-                if (mWireLen < WIRE_KEEP)
-                    mWire[mWireLen] = *p;
-                ++mWireLen;
+// Raw input is listed as it arrives, so a live device shows frames at once.
+// The end of the input, a signal and a hang-up of a device all end the
+// listing alike: the partial frame and the summary.
+int listLive(const char *name, const char *path, int fd, bool timed)
+{
+    StopSignals stop;
+    Clock clock;
+    Lister::header(timed);
+    std::fflush(stdout);
+    Lister lister;
+    unsigned char chunk[65536];
+    while (!stop.stopped()) {
+        pollfd in{fd, POLLIN, 0};
+        if (stop.wait(&in, 1, -1) < 0) {
+            if (errno == EINTR)
                 continue;
-            }
-            if (ok)
-                row(mOk, "ok", mFrame, static_cast<size_t>(len));
-            else if (len == LEN_UNTOUCHED)
-                row(mCrcErrors, "crc-error", mWire, mWireLen);
-            else if (mWireLen > 0)
-                row(mDropped, "dropped", mWire, mWireLen);
-            mStart = mOffset;
-            mWireLen = 0;
+            return failure(name, std::string("poll: ") + std::strerror(errno));
         }
-    }
-
-    // Lists what is left after the last flag and prints the summary line.
-    void finish()
-    {
-        if (mWireLen > 0)
-            row(mPartial, "partial", mWire, mWireLen);
-        std::printf("summary: frames %ld (ok %ld, crc-error %ld, dropped %ld, partial %ld), "
-                    "bytes %lld\n",
-                    mOk + mCrcErrors + mDropped + mPartial, mOk, mCrcErrors, mDropped, mPartial,
-                    mOffset);
-    }
-
-private:
-    // One line for a frame of len bytes; data holds at least the first
-    // WIRE_KEEP of them, and any beyond those are marked as cut.
-    void row(long &count, const char *status, const unsigned char *data, size_t len)
-    {
-        ++count;
-        const size_t shown = len < WIRE_KEEP ? len : WIRE_KEEP;
-        std::printf("%8lld  %6zu  %s", mStart, len, status);
-        if (len > 0) {
-            std::printf("%*s", static_cast<int>(11 - std::strlen(status)), "");
-            printHex(stdout, data, shown);
-            std::fputs(shown < len ? " ...  |" : "  |", stdout);
-            printAscii(stdout, data, shown);
-            std::fputc('|', stdout);
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        // A terminal whose other end hung up reads EIO: its input has ended.
+        if (n == 0 || (n < 0 && errno == EIO && isatty(fd) == 1))
+            break;
+        if (n < 0)
+            return failure(name, std::string(path) + ": " + std::strerror(errno));
+        if (timed) {
+            char prefix[32];
+            std::snprintf(prefix, sizeof prefix, "%10.6f  ", clock.seconds());
+            lister.setPrefix(prefix);
         }
-        std::fputc('\n', stdout);
+        lister.feed(chunk, static_cast<size_t>(n));
+        std::fflush(stdout);
     }
-
-    cHDLC mFramer;
-    unsigned char mFrame[1023];     // room unFrameByte needs: payload and FCS
-    unsigned char mWire[WIRE_KEEP]; // the first bytes since the last flag
-    size_t mWireLen = 0;            // bytes since the last flag, kept or not
-    long long mOffset = 0;          // offset of the next byte in the stream
-    long long mStart = 0;           // offset of the frame's opening flag
-    long mOk = 0;
-    long mCrcErrors = 0;
-    long mDropped = 0;
-    long mPartial = 0;
-};
+    lister.finish();
+    return finishOutput(name);
+}
 
 } // namespace
 
@@ -106,16 +90,27 @@ int runDecode(int argc, char **argv)
 {
     const char *name = argv[0];
     bool hex = false;
+    bool timed = false;
     const char *path = "-";
     int paths = 0;
+    LinkOptions link;
+    bool linkOptions = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
             std::fputs(USAGE, stdout);
             return finishOutput(name);
         }
-        if (std::strcmp(arg, "--hex") == 0)
+        std::string error;
+        const int taken = takeLinkOption(argc, argv, i, link, error);
+        if (taken < 0)
+            return usageError(name, error);
+        if (taken > 0)
+            linkOptions = true;
+        else if (std::strcmp(arg, "--hex") == 0)
             hex = true;
+        else if (std::strcmp(arg, "--time") == 0)
+            timed = true;
         else if (isOption(arg))
             return usageError(name, std::string("unknown option ") + arg);
         else if (++paths > 1)
@@ -123,12 +118,17 @@ int runDecode(int argc, char **argv)
         else
             path = arg;
     }
-
-    const int fd = openInput(path);
-    if (fd < 0)
-        return failure(name, std::string(path) + ": " + std::strerror(errno));
+    if (linkOptions && link.device == nullptr)
+        return usageError(name, "--baud and --rtscts need --device");
+    if (link.device != nullptr && paths > 0)
+        return usageError(name, "--device or FILE, not both");
+    if (link.device != nullptr && hex)
+        return usageError(name, "--hex reads text, not a device");
 
     if (hex) {
+        const int fd = openInput(path);
+        if (fd < 0)
+            return failure(name, std::string(path) + ": " + std::strerror(errno));
         std::vector<unsigned char> text;
         std::vector<unsigned char> bytes;
         std::string error;
@@ -136,26 +136,27 @@ int runDecode(int argc, char **argv)
             return failure(name, std::string(path) + ": " + std::strerror(errno));
         if (!parseHex(reinterpret_cast<const char *>(text.data()), text.size(), bytes, error))
             return usageError(name, std::string(path) + ": bad hex: " + error);
+        Lister::header(timed);
         Lister lister;
+        if (timed)
+            lister.setPrefix("  0.000000  ");
         lister.feed(bytes.data(), bytes.size());
         lister.finish();
         return finishOutput(name);
     }
 
-    // Raw input is listed as it arrives, so a live device shows frames at once.
-    Lister lister;
-    unsigned char chunk[4096];
-    for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
+    Device device;
+    int fd = -1;
+    if (link.device != nullptr) {
+        std::string error;
+        if (!device.open(link, error))
+            return failure(name, error);
+        fd = device.fd();
+        path = link.device;
+    } else {
+        fd = openInput(path);
+        if (fd < 0)
             return failure(name, std::string(path) + ": " + std::strerror(errno));
-        if (n == 0)
-            break;
-        lister.feed(chunk, static_cast<size_t>(n));
-        std::fflush(stdout);
     }
-    lister.finish();
-    return finishOutput(name);
+    return listLive(name, path, fd, timed);
 }

@@ -9,6 +9,7 @@
 #include <deque>
 #include <random>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -44,7 +45,8 @@ const char *const USAGE =
     "\n"
     "Exit status 0 when no corrupt packet was accepted and, if no error was\n"
     "injected, every packet arrived intact; 1 otherwise; 2 on bad arguments\n"
-    "or settings.\n";
+    "or settings, or a configuration file that cannot be read (the reason goes\n"
+    "to standard error, before any output).\n";
 
 // Without any byte moving for this long the link is taken to be stuck.
 const int STALL_MS = 3000;
@@ -80,9 +82,28 @@ struct Stats {
     long long bitErrors = 0;
 };
 
+// cConfig::load tells of a file it cannot open on standard output, and
+// without the reason; the file is tried here first, so that the message goes
+// to standard error with the reason and standard output stays clean.
+bool readable(const char *path, std::string &error)
+{
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    char byte;
+    if (fd >= 0 && read(fd, &byte, 1) >= 0) {
+        close(fd);
+        return true;
+    }
+    error = std::string("cannot read the configuration ") + path + ": " + std::strerror(errno);
+    if (fd >= 0)
+        close(fd);
+    return false;
+}
+
 // Reads the settings, from path when one is given, and checks their ranges.
 bool readSettings(const char *path, Settings &s, std::string &error)
 {
+    if (path != nullptr && !readable(path, error))
+        return false;
     if (path != nullptr && !cConfig::load(path)) {
         error = std::string("cannot load the configuration ") + path;
         return false;

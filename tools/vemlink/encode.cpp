@@ -8,12 +8,14 @@
 
 namespace {
 
-const char *const USAGE = "usage: vemlink encode [HEX...|-]\n"
+const char *const USAGE = "usage: vemlink encode [--raw] [HEX...|-]\n"
                           "\n"
                           "Prints the frame for one payload as upper-case hex on one line.\n"
                           "The payload is given in hex (pairs of digits, whitespace allowed\n"
                           "between pairs, several arguments joined), or read raw from standard\n"
                           "input with '-' or no argument. It may hold 0 to 1021 bytes.\n"
+                          "\n"
+                          "  --raw    write the frame's bytes themselves, for a pipe or a file\n"
                           "\n"
                           "  vemlink encode 61 62 63     prints 7E 61 62 63 25 9E 7E\n";
 
@@ -23,26 +25,34 @@ int runEncode(int argc, char **argv)
 {
     const char *name = argv[0];
     std::vector<unsigned char> payload;
-    bool fromInput = argc == 1;
+    bool raw = false;
+    int hexArgs = 0;
+    int dashes = 0;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
             std::fputs(USAGE, stdout);
             return finishOutput(name);
         }
-        if (isOption(arg))
-            return usageError(name, std::string("unknown option ") + arg);
-        if (std::strcmp(arg, "-") == 0) {
-            if (argc != 2)
-                return usageError(name, "'-' reads the payload from standard input and takes "
-                                        "no hex arguments beside it");
-            fromInput = true;
+        if (std::strcmp(arg, "--raw") == 0) {
+            raw = true;
             continue;
         }
+        if (std::strcmp(arg, "-") == 0) {
+            ++dashes;
+            continue;
+        }
+        if (isOption(arg))
+            return usageError(name, std::string("unknown option ") + arg);
+        ++hexArgs;
         std::string error;
         if (!parseHex(arg, std::strlen(arg), payload, error))
             return usageError(name, "bad hex payload: " + error);
     }
+    if (dashes > 1 || (dashes == 1 && hexArgs > 0))
+        return usageError(name, "'-' reads the payload from standard input and takes "
+                                "no hex arguments beside it");
+    const bool fromInput = hexArgs == 0;
     if (fromInput && !readAll(0, payload))
         return failure(name, std::string("reading standard input: ") + std::strerror(errno));
     if (payload.size() > static_cast<size_t>(MAX_PAYLOAD))
@@ -55,7 +65,11 @@ int runEncode(int argc, char **argv)
     int frameLen = 0;
     cHDLC framer;
     framer.frameData(payload.data(), len, frame.data(), &frameLen);
-    printHex(stdout, frame.data(), static_cast<size_t>(frameLen));
-    std::fputc('\n', stdout);
+    if (raw) {
+        std::fwrite(frame.data(), 1, static_cast<size_t>(frameLen), stdout);
+    } else {
+        printHex(stdout, frame.data(), static_cast<size_t>(frameLen));
+        std::fputc('\n', stdout);
+    }
     return finishOutput(name);
 }

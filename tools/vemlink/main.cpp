@@ -10,8 +10,16 @@ const char *const USAGE =
     "usage: vemlink COMMAND [ARGS]\n"
     "\n"
     "  demo [--config FILE]     carry packets over a pseudo-terminal and check them\n"
-    "  encode [HEX...|-]        print the frame for a payload, as hex\n"
-    "  decode [--hex] [FILE|-]  list the frames in a capture of link bytes\n"
+    "  encode [--raw] [HEX...|-]\n"
+    "                           print the frame for a payload, as hex or raw bytes\n"
+    "  decode [--hex] [--time] [FILE|-]\n"
+    "  decode --device PATH [--baud N] [--time]\n"
+    "                           list the frames in a capture or on a live device\n"
+    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX]\n"
+    "                           sit between an application and its serial device:\n"
+    "                           forward both ways, list each direction's frames\n"
+    "  send --device PATH [--baud N] [--reply SECONDS] [--lines] [HEX...|-]\n"
+    "                           frame payloads, write them to a device, list replies\n"
     "\n"
     "'vemlink COMMAND --help' tells more about each.\n";
 
@@ -34,6 +42,10 @@ int main(int argc, char **argv)
         return runEncode(argc - 1, argv + 1);
     if (std::strcmp(command, "decode") == 0)
         return runDecode(argc - 1, argv + 1);
+    if (std::strcmp(command, "tap") == 0)
+        return runTap(argc - 1, argv + 1);
+    if (std::strcmp(command, "send") == 0)
+        return runSend(argc - 1, argv + 1);
     std::fprintf(stderr, "vemlink: unknown command '%s'\n%s", command, USAGE);
     return STATUS_USAGE;
 }

@@ -1,0 +1,817 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+// vemlink's live commands on real pseudo-terminals. This program plays the
+// microcontroller on the master side of a pty pair whose slave is the
+// "device", and the application on the end a tap opens for it.
+//   vemlink_live VEMLINK [EMULATOR...]            every check
+//   vemlink_live --bench MIB VEMLINK [EMULATOR...] tap throughput
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "hdlc.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using Clock = std::chrono::steady_clock;
+
+// Generous: under an emulator a start takes a while.
+const int START_MS = 20000;
+const int EXIT_MS = 20000;
+const int STALL_MS = 20000;
+
+std::vector<std::string> gCommand; // emulator words, then vemlink
+int gFailures = 0;
+
+void check(bool ok, const std::string &what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "FAIL: %s\n", what.c_str());
+        ++gFailures;
+    }
+}
+
+int msSince(Clock::time_point t)
+{
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+void pause(int ms)
+{
+    usleep(static_cast<useconds_t>(ms) * 1000);
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A pty pair: the master is the microcontroller's end, the slave the device
+// a command opens. The slave is held open here too, set raw, so that the
+// line keeps its settings between runs.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (master < 0 || grantpt(master) < 0 || unlockpt(master) < 0) {
+            std::perror("posix_openpt");
+            std::exit(1);
+        }
+        path = ptsname(master);
+        slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+    }
+    ~Pty()
+    {
+        hangUp();
+        if (slave >= 0)
+            close(slave);
+    }
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    // Closing the master hangs the line up for whoever has the slave open.
+    void hangUp()
+    {
+        if (master >= 0)
+            close(master);
+        master = -1;
+    }
+};
+
+// vemlink running as a child: standard output into a file, standard error
+// through a pipe, standard input from a file or /dev/null.
+struct Run {
+    pid_t pid = -1;
+    int err = -1;
+    std::string out;
+    std::string errText;
+    int status = -1;
+
+    Run(const std::vector<std::string> &args, const std::string &outPath,
+        const std::string &inPath = "/dev/null")
+        : out(outPath)
+    {
+        int pipeFd[2];
+        if (pipe2(pipeFd, O_CLOEXEC) < 0) {
+            std::perror("pipe2");
+            std::exit(1);
+        }
+        std::vector<std::string> words = gCommand;
+        words.insert(words.end(), args.begin(), args.end());
+        pid = fork();
+        if (pid == 0) {
+            const int in = open(inPath.c_str(), O_RDONLY);
+            const int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(in, 0);
+            dup2(o, 1);
+            dup2(pipeFd[1], 2);
+            std::vector<char *> argv;
+            for (std::string &w : words)
+                argv.push_back(w.data());
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        close(pipeFd[1]);
+        err = pipeFd[0];
+        fcntl(err, F_SETFL, O_NONBLOCK);
+    }
+    ~Run()
+    {
+        if (status < 0 && pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(err);
+    }
+    Run(const Run &) = delete;
+    Run &operator=(const Run &) = delete;
+
+    void drainErr()
+    {
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(err, chunk, sizeof chunk)) > 0)
+            errText.append(chunk, static_cast<size_t>(n));
+    }
+
+    // The application's end a tap announces on standard error; "" if none
+    // came in time.
+    std::string appEnd()
+    {
+        static const std::string said = "application's end is ";
+        const auto start = Clock::now();
+        while (msSince(start) < START_MS) {
+            pollfd p{err, POLLIN, 0};
+            poll(&p, 1, 100);
+            drainErr();
+            const size_t at = errText.find(said);
+            if (at != std::string::npos && errText.find('\n', at) != std::string::npos)
+                return errText.substr(at + said.size(),
+                                      errText.find_first_of(",\n", at) - at - said.size());
+            if (exited(0))
+                break;
+        }
+        return "";
+    }
+
+    // True when the child has ended within ms; its exit status is then in
+    // status (128 + signal when a signal ended it).
+    bool exited(int ms)
+    {
+        const auto start = Clock::now();
+        do {
+            int st = 0;
+            if (waitpid(pid, &st, WNOHANG) == pid) {
+                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                drainErr();
+                return true;
+            }
+            if (ms > 0)
+                pause(10);
+        } while (msSince(start) < ms);
+        return false;
+    }
+
+    // Sends sig and waits for the end; the exit status, -1 if it stayed.
+    int stop(int sig)
+    {
+        kill(pid, sig);
+        return exited(EXIT_MS) ? status : -1;
+    }
+
+    std::string output() const { return readFile(out); }
+
+    // CPU seconds the child has used so far, from /proc.
+    double cpuSeconds() const
+    {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::istringstream fields(text.substr(text.rfind(')') + 2));
+        std::string f;
+        long ticks = 0;
+        for (int i = 3; i <= 15 && fields >> f; ++i)
+            if (i == 14 || i == 15)
+                ticks += std::stol(f);
+        return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+};
+
+int openApp(const std::string &path)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    check(fd >= 0, "opening the application's end " + path + ": " + std::strerror(errno));
+    return fd;
+}
+
+Bytes frame(const Bytes &payload)
+{
+    static cHDLC framer;
+    Bytes f(2 * payload.size() + 6);
+    int len = 0;
+    framer.frameData(const_cast<unsigned char *>(payload.data()), static_cast<int>(payload.size()),
+                     f.data(), &len);
+    f.resize(static_cast<size_t>(len));
+    return f;
+}
+
+Bytes text(const char *s)
+{
+    return Bytes(s, s + std::strlen(s));
+}
+
+void append(Bytes &to, const Bytes &b)
+{
+    to.insert(to.end(), b.begin(), b.end());
+}
+
+// Moves two streams at once, each to its own descriptor, and reads back what
+// comes out at the other ends, until both are through or nothing moves for
+// STALL_MS. Returns the seconds each took from start to its last byte.
+struct Pump {
+    struct Way {
+        Way(int to, int from, const Bytes &send) : to(to), from(from), send(send) {}
+        int to, from;
+        const Bytes &send;
+        Bytes got;
+        size_t sent = 0;
+        double seconds = 0;
+    };
+
+    static void run(Way &a, Way &b)
+    {
+        const auto start = Clock::now();
+        auto moved = start;
+        unsigned char chunk[65536];
+        Way *ways[2] = {&a, &b};
+        while ((a.got.size() < a.send.size() || b.got.size() < b.send.size()) &&
+               msSince(moved) < STALL_MS) {
+            pollfd fds[4];
+            for (int i = 0; i < 2; ++i) {
+                Way &w = *ways[i];
+                fds[2 * i] = {w.to, static_cast<short>(w.sent < w.send.size() ? POLLOUT : 0), 0};
+                fds[2 * i + 1] = {w.from, POLLIN, 0};
+            }
+            if (poll(fds, 4, 100) <= 0)
+                continue;
+            for (int i = 0; i < 2; ++i) {
+                Way &w = *ways[i];
+                if ((fds[2 * i].revents & POLLOUT) != 0) {
+                    const size_t n = std::min(sizeof chunk, w.send.size() - w.sent);
+                    const ssize_t k = write(w.to, w.send.data() + w.sent, n);
+                    if (k > 0) {
+                        w.sent += static_cast<size_t>(k);
+                        moved = Clock::now();
+                    }
+                }
+                if ((fds[2 * i + 1].revents & POLLIN) != 0) {
+                    const ssize_t k = read(w.from, chunk, sizeof chunk);
+                    if (k > 0) {
+                        w.got.insert(w.got.end(), chunk, chunk + k);
+                        moved = Clock::now();
+                        if (w.got.size() >= w.send.size())
+                            w.seconds = std::chrono::duration<double>(moved - start).count();
+                    }
+                }
+            }
+        }
+    }
+};
+
+// Reads what comes out of fd until n bytes are there or STALL_MS pass.
+Bytes receive(int fd, size_t n)
+{
+    Bytes got;
+    unsigned char chunk[4096];
+    const auto start = Clock::now();
+    while (got.size() < n && msSince(start) < STALL_MS) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        const ssize_t k = read(fd, chunk, std::min(sizeof chunk, n - got.size()));
+        if (k > 0)
+            got.insert(got.end(), chunk, chunk + k);
+    }
+    return got;
+}
+
+void sendAll(int fd, const Bytes &b)
+{
+    size_t done = 0;
+    const auto start = Clock::now();
+    while (done < b.size() && msSince(start) < STALL_MS) {
+        const ssize_t k = write(fd, b.data() + done, b.size() - done);
+        if (k > 0)
+            done += static_cast<size_t>(k);
+        else
+            pause(1);
+    }
+    check(done == b.size(), "writing " + std::to_string(b.size()) + " bytes stalled");
+}
+
+// Traffic for one direction, at least n bytes: frames of random payloads,
+// many dense in 7E and 7D, with corrupted frames, overlong runs, line
+// noise and idle flags between them. Counts the intact frames in good.
+Bytes traffic(unsigned seed, size_t n, long &good)
+{
+    std::mt19937 rng(seed);
+    auto between = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto plain = [&]() {
+        int v;
+        do
+            v = between(0, 255);
+        while (v == 0x7E || v == 0x7D);
+        return static_cast<unsigned char>(v);
+    };
+    Bytes out;
+    good = 0;
+    while (out.size() < n) {
+        const int kind = between(0, 9);
+        Bytes payload(static_cast<size_t>(between(0, 1) ? between(0, 64) : between(0, 1021)));
+        for (unsigned char &b : payload)
+            b = kind < 3 && between(0, 1) ? (between(0, 1) ? 0x7E : 0x7D)
+                                          : static_cast<unsigned char>(between(0, 255));
+        if (kind < 6) {
+            append(out, frame(payload));
+            ++good;
+        } else if (kind == 6) {
+            // One plain byte changed for another: the FCS catches every
+            // single-byte error.
+            payload.push_back(plain());
+            Bytes f = frame(payload);
+            for (size_t i = 1; i + 1 < f.size(); ++i)
+                if (f[i] != 0x7E && f[i] != 0x7D) {
+                    unsigned char c;
+                    do
+                        c = plain();
+                    while (c == f[i]);
+                    f[i] = c;
+                    break;
+                }
+            append(out, f);
+        } else if (kind == 7) {
+            out.push_back(0x7E);
+            for (int i = between(1024, 1500); i > 0; --i)
+                out.push_back(plain());
+            out.push_back(0x7E);
+        } else if (kind == 8) {
+            for (int i = between(1, 40); i > 0; --i)
+                out.push_back(static_cast<unsigned char>(between(0, 255)));
+        } else {
+            out.insert(out.end(), static_cast<size_t>(between(1, 3)), 0x7E);
+        }
+    }
+    return out;
+}
+
+struct Summary {
+    long frames = -1, ok = -1, crc = -1, dropped = -1, partial = -1;
+    long long bytes = -1;
+};
+
+Summary summary(const std::string &listing, const std::string &label)
+{
+    Summary s;
+    const size_t at = listing.find("\nsummary" + label + ": ");
+    if (at == std::string::npos ||
+        std::sscanf(listing.c_str() + at + 10 + label.size(),
+                    "frames %ld (ok %ld, crc-error %ld, dropped %ld, partial %ld), bytes %lld",
+                    &s.frames, &s.ok, &s.crc, &s.dropped, &s.partial, &s.bytes) != 6)
+        return Summary();
+    return s;
+}
+
+std::vector<std::string> lines(const std::string &text)
+{
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+// True when the line starts with the time column: seconds with six
+// decimals, right-aligned in ten characters (the point in the fourth, for
+// the first 1000 seconds).
+bool timed(const std::string &l)
+{
+    size_t i = l.find_first_not_of(' ');
+    if (i == std::string::npos || i >= 10 || l.size() < 11 || l[10] != ' ')
+        return false;
+    const size_t point = l.find('.', i);
+    if (point != 3 || point == i)
+        return false;
+    for (; i < 10; ++i)
+        if (i != point && (l[i] < '0' || l[i] > '9'))
+            return false;
+    return true;
+}
+
+// The frame lines of one direction of a listing with times (mark '>' or
+// '<', or ' ' for decode --time), without the time and direction columns,
+// checked for their form and for times that never go back.
+std::vector<std::string> rowsOf(const std::string &listing, char mark)
+{
+    std::vector<std::string> rows;
+    double last = 0;
+    for (const std::string &l : lines(listing)) {
+        if (l.size() < 12 || l[11] != mark || l.compare(0, 7, "summary") == 0 ||
+            l.compare(0, 10, "      time") == 0)
+            continue;
+        if (l.compare(0, 10, "          ") == 0) { // a partial frame at the end
+            rows.push_back(l.substr(12));
+            continue;
+        }
+        check(timed(l), "line without a time: " + l);
+        const double t = std::atof(l.c_str());
+        check(t >= last, "time goes back at: " + l);
+        last = t;
+        rows.push_back(l.substr(12));
+    }
+    return rows;
+}
+
+std::string status(const std::string &row)
+{
+    std::istringstream f(row);
+    std::string offset, length, s;
+    f >> offset >> length >> s;
+    return s;
+}
+
+std::string startTap(Run &tap, const std::string &what)
+{
+    const std::string app = tap.appEnd();
+    check(!app.empty(), what + ": the tap named no application's end: " + tap.errText);
+    return app;
+}
+
+// The listing of a tap, checked against what was sent each way: the
+// statuses in order, each direction's rows the same as 'vemlink decode'
+// lists for the bytes the tap saved, the files the bytes themselves.
+void listingChecks(TempDir &dir)
+{
+    Pty dev;
+    // Settings of the device before: not raw, another rate. The tap must
+    // put them back.
+    termios before{};
+    tcgetattr(dev.slave, &before);
+    before.c_lflag |= ICANON | ISIG;
+    before.c_iflag |= ICRNL;
+    cfsetspeed(&before, B9600);
+    tcsetattr(dev.slave, TCSANOW, &before);
+    tcgetattr(dev.slave, &before);
+
+    const std::string prefix = dir.path() + "/cap";
+    Run tap({"tap", dev.path, "--baud", "4000000", "--save", prefix}, dir.path() + "/listing");
+    const std::string appPath = startTap(tap, "listing");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+
+    Bytes overlong = {0x7E};
+    overlong.insert(overlong.end(), 1024, 'U'); // the 1024th unstuffed byte is discarded
+    overlong.push_back(0x7E);
+    Bytes corrupt = frame(text("abc"));
+    corrupt[3] = 'd';
+    Bytes dense = {0x7E, 0x7D, 0x7E, 0x7D, 0x7D, 0x7E, 0x20};
+    Bytes tx = frame(text("get status"));
+    append(tx, corrupt);
+    append(tx, overlong);
+    append(tx, frame(dense));
+    tx.push_back(0x42); // left partial
+    Bytes rx = frame(dense);
+    append(rx, overlong);
+    append(rx, frame(text("status ok")));
+    append(rx, corrupt);
+
+    // Both ways at once, in pieces.
+    for (size_t i = 0; i < std::max(tx.size(), rx.size()); i += 500) {
+        if (i < tx.size())
+            sendAll(app, Bytes(tx.begin() + i, tx.begin() + std::min(tx.size(), i + 500)));
+        if (i < rx.size())
+            sendAll(dev.master, Bytes(rx.begin() + i, rx.begin() + std::min(rx.size(), i + 500)));
+    }
+    check(receive(dev.master, tx.size()) == tx, "listing: the device got other bytes");
+    check(receive(app, rx.size()) == rx, "listing: the application got other bytes");
+    check(tap.stop(SIGTERM) == 0, "tap on SIGTERM: exit status " + std::to_string(tap.status));
+    close(app);
+
+    const std::string listing = tap.output();
+    check(lines(listing).at(0) == "      time    offset  length  status     data",
+          "tap header: " + lines(listing).at(0));
+    const auto txRows = rowsOf(listing, '>');
+    const auto rxRows = rowsOf(listing, '<');
+    const std::vector<std::string> txWant = {"ok", "crc-error", "dropped", "ok", "partial"};
+    const std::vector<std::string> rxWant = {"ok", "dropped", "ok", "crc-error"};
+    std::vector<std::string> txGot, rxGot;
+    for (const auto &r : txRows)
+        txGot.push_back(status(r));
+    for (const auto &r : rxRows)
+        rxGot.push_back(status(r));
+    check(txGot == txWant, "tap statuses >:\n" + listing);
+    check(rxGot == rxWant, "tap statuses <:\n" + listing);
+    const Summary t = summary(listing, " >");
+    const Summary r = summary(listing, " <");
+    check(t.ok == 2 && t.crc == 1 && t.dropped == 1 && t.partial == 1 &&
+              t.bytes == static_cast<long long>(tx.size()),
+          "tap summary >:\n" + listing);
+    check(r.ok == 2 && r.crc == 1 && r.dropped == 1 && r.partial == 0 &&
+              r.bytes == static_cast<long long>(rx.size()),
+          "tap summary <:\n" + listing);
+
+    // Saved bytes, and the same rows from decode.
+    const std::string txSaved = readFile(prefix + ".tx");
+    const std::string rxSaved = readFile(prefix + ".rx");
+    check(Bytes(txSaved.begin(), txSaved.end()) == tx,
+          "--save: PREFIX.tx differs from the bytes sent");
+    check(Bytes(rxSaved.begin(), rxSaved.end()) == rx,
+          "--save: PREFIX.rx differs from the bytes sent");
+    for (const char *way : {"tx", "rx"}) {
+        Run decode({"decode", prefix + "." + way}, dir.path() + "/decoded");
+        check(decode.exited(EXIT_MS) && decode.status == 0, "decode of the saved bytes");
+        auto rows = lines(decode.output());
+        rows.erase(rows.begin());
+        rows.pop_back();
+        check(rows == (way[0] == 't' ? txRows : rxRows),
+              std::string("tap rows differ from decode of PREFIX.") + way);
+    }
+
+    termios after{};
+    tcgetattr(dev.slave, &after);
+    check(after.c_iflag == before.c_iflag && after.c_oflag == before.c_oflag &&
+              after.c_cflag == before.c_cflag && after.c_lflag == before.c_lflag &&
+              cfgetospeed(&after) == B9600,
+          "the tap did not put the device's settings back");
+}
+
+// More than a MiB each way at once, both directions moving together; nothing
+// added, lost or reordered, and every intact frame listed. With bench, also
+// the throughput.
+void loadChecks(TempDir &dir, size_t bytes, bool bench)
+{
+    Pty dev;
+    long txGood = 0;
+    long rxGood = 0;
+    const Bytes tx = traffic(1, bytes, txGood);
+    const Bytes rx = traffic(2, bytes, rxGood);
+    const std::string out = bench ? "/dev/null" : dir.path() + "/load";
+    std::vector<std::string> args = {"tap", dev.path};
+    if (!bench)
+        args.insert(args.end(), {"--save", dir.path() + "/load"});
+    Run tap(args, out);
+    const std::string appPath = startTap(tap, "load");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+    Pump::Way a{app, dev.master, tx};
+    Pump::Way b{dev.master, app, rx};
+    Pump::run(a, b);
+    const double tapCpu = tap.cpuSeconds();
+    check(a.got == tx, "load: the device got " + std::to_string(a.got.size()) + " bytes, not the " +
+                           std::to_string(tx.size()) + " sent, or other bytes");
+    check(b.got == rx, "load: the application got " + std::to_string(b.got.size()) +
+                           " bytes, not the " + std::to_string(rx.size()) +
+                           " sent, or other bytes");
+    check(tap.stop(SIGINT) == 0, "tap on SIGINT: exit status " + std::to_string(tap.status));
+    close(app);
+    if (bench) {
+        std::printf("tap forwarding over ptys, both directions at once, %.1f MiB each way:\n",
+                    static_cast<double>(bytes) / (1 << 20));
+        std::printf("  application -> device  %8.1f MB/s\n", tx.size() / a.seconds / 1e6);
+        std::printf("  device -> application  %8.1f MB/s\n", rx.size() / b.seconds / 1e6);
+        std::printf("  the tap's CPU time     %8.2f s in %.2f s\n", tapCpu,
+                    std::max(a.seconds, b.seconds));
+        return;
+    }
+    const std::string listing = tap.output();
+    const Summary t = summary(listing, " >");
+    const Summary r = summary(listing, " <");
+    check(t.ok == txGood && t.bytes == static_cast<long long>(tx.size()),
+          "load: summary > has ok " + std::to_string(t.ok) + " of " + std::to_string(txGood) +
+              ", bytes " + std::to_string(t.bytes));
+    check(r.ok == rxGood && r.bytes == static_cast<long long>(rx.size()),
+          "load: summary < has ok " + std::to_string(r.ok) + " of " + std::to_string(rxGood) +
+              ", bytes " + std::to_string(r.bytes));
+    check(t.crc > 0 && t.dropped > 0 && r.crc > 0 && r.dropped > 0,
+          "load: no crc-error or dropped frames listed");
+    check(readFile(dir.path() + "/load.tx").size() == tx.size(), "load: PREFIX.tx is not complete");
+}
+
+// The application closes its end and opens it again, through the --link
+// path; the tap stays, forwards, and does not spin while nobody holds it.
+// Then the device hangs up: the summary and exit status 1.
+void reopenAndHangUp(TempDir &dir)
+{
+    Pty dev;
+    const std::string link = dir.path() + "/ttyAPP";
+    Run tap({"tap", "--device", dev.path, "--link", link}, dir.path() + "/reopen");
+    if (startTap(tap, "reopen").empty())
+        return;
+    int app = openApp(link);
+    sendAll(app, frame(text("one")));
+    check(receive(dev.master, 7) == frame(text("one")), "reopen: first frame not forwarded");
+    close(app);
+
+    // A tap that spins takes most of a core; one that waits, next to none.
+    pause(200);
+    const double cpu = tap.cpuSeconds();
+    pause(1000);
+    const double busy = tap.cpuSeconds() - cpu;
+    check(busy < 0.5, "reopen: the tap used " + std::to_string(busy) +
+                          " s of CPU in 1 s while the application was away");
+
+    app = openApp(link);
+    sendAll(app, frame(text("two")));
+    check(receive(dev.master, 7) == frame(text("two")), "reopen: frame after reopening lost");
+    sendAll(dev.master, frame(text("back")));
+    check(receive(app, 8) == frame(text("back")), "reopen: reply after reopening lost");
+    close(app);
+
+    dev.hangUp();
+    check(tap.exited(EXIT_MS) && tap.status == 1,
+          "hang-up: exit status " + std::to_string(tap.status) + ", not 1");
+    check(tap.errText.find("hang-up") != std::string::npos, "hang-up not said: " + tap.errText);
+    const std::string listing = tap.output();
+    check(summary(listing, " >").ok == 2 && summary(listing, " <").ok == 1,
+          "hang-up: summary wrong:\n" + listing);
+    check(access(link.c_str(), F_OK) != 0, "the tap left its --link behind");
+}
+
+// A fake device for send: frames that arrive on master come back framed
+// again, while run is alive.
+long echo(Pty &dev, Run &run, bool answer, std::vector<Bytes> &got)
+{
+    cHDLC framer;
+    unsigned char payload[1023];
+    unsigned char chunk[4096];
+    while (!run.exited(0)) {
+        pollfd p{dev.master, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0)
+            continue;
+        const ssize_t n = read(dev.master, chunk, sizeof chunk);
+        for (ssize_t i = 0; i < n; ++i) {
+            int len = 0;
+            if (framer.unFrameByte(chunk[i], payload, &len)) {
+                got.emplace_back(payload, payload + len);
+                if (answer)
+                    sendAll(dev.master, frame(got.back()));
+            }
+        }
+    }
+    return static_cast<long>(got.size());
+}
+
+void sendChecks(TempDir &dir)
+{
+    const std::string out = dir.path() + "/send";
+    {
+        Pty dev;
+        std::vector<Bytes> got;
+        Run send({"send", "--device", dev.path, "--reply", "2", "61", "7E 7D", "63"}, out);
+        echo(dev, send, true, got);
+        const std::string listing = send.output();
+        check(send.status == 0,
+              "send --reply: exit status " + std::to_string(send.status) + ": " + send.errText);
+        check(got.size() == 1 && got[0] == Bytes({0x61, 0x7E, 0x7D, 0x63}),
+              "send: the device got something else");
+        check(rowsOf(listing, '<') ==
+                  std::vector<std::string>({"       0       4  ok         61 7E 7D 63  |a~}c|"}),
+              "send --reply: no reply listed:\n" + listing);
+    }
+    {
+        Pty dev;
+        std::vector<Bytes> got;
+        const std::string commands = dir.write("commands", "get status\nping 1\n\nlast");
+        Run send({"send", "--device", dev.path, "--baud", "9600", "--lines", "--reply", "2"}, out,
+                 commands);
+        echo(dev, send, true, got);
+        const std::string listing = send.output();
+        check(send.status == 0,
+              "send --lines: exit status " + std::to_string(send.status) + ": " + send.errText);
+        check(got == std::vector<Bytes>({text("get status"), text("ping 1"), {}, text("last")}),
+              "send --lines: the device got other frames");
+        check(summary(listing, " <").ok == 4, "send --lines: replies not listed:\n" + listing);
+    }
+    {
+        Pty dev;
+        std::vector<Bytes> got;
+        Run send({"send", "--device", dev.path, "--reply", "0.2", "61"}, out);
+        echo(dev, send, false, got);
+        check(send.status == 1 && send.errText.find("no intact frame") != std::string::npos,
+              "send to a silent device: exit status " + std::to_string(send.status) + ": " +
+                  send.errText);
+    }
+    {
+        Pty dev;
+        std::vector<Bytes> got;
+        const std::string raw = dir.write("raw", std::string("\x00\x7E\x01", 3));
+        Run send({"send", "--device", dev.path, "-"}, out, raw);
+        echo(dev, send, false, got);
+        check(send.status == 0 && got == std::vector<Bytes>({{0x00, 0x7E, 0x01}}),
+              "send - from standard input");
+    }
+}
+
+// decode on a live device: lines as frames arrive, with the time; SIGINT
+// lists the partial frame and the summary, and so does a hang-up.
+void decodeChecks(TempDir &dir)
+{
+    Pty dev;
+    Run decode({"decode", "--device", dev.path, "--baud", "1200", "--time"}, dir.path() + "/live");
+    Bytes bytes = frame(text("hello"));
+    bytes.push_back('x');
+    pause(300); // set raw before the bytes come
+    sendAll(dev.master, bytes);
+    const auto start = Clock::now();
+    while (decode.output().find("hello") == std::string::npos && msSince(start) < START_MS)
+        pause(20);
+    check(decode.stop(SIGINT) == 0,
+          "decode --device on SIGINT: exit status " + std::to_string(decode.status));
+    const std::string listing = decode.output();
+    check(rowsOf(listing, ' ') ==
+              std::vector<std::string>({"       0       5  ok         68 65 6C 6C 6F  |hello|",
+                                        "       8       1  partial    78  |x|"}),
+          "decode --device --time listing:\n" + listing);
+    check(summary(listing, "").partial == 1, "decode --device: no summary:\n" + listing);
+
+    // A hang-up ends the device's input: the summary, exit status 0.
+    Pty gone;
+    Run hungUp({"decode", "--device", gone.path}, dir.path() + "/hung-up");
+    sendAll(gone.master, frame(text("bye")));
+    const auto sent = Clock::now();
+    while (hungUp.output().find("bye") == std::string::npos && msSince(sent) < START_MS)
+        pause(20);
+    gone.hangUp();
+    check(hungUp.exited(EXIT_MS) && hungUp.status == 0,
+          "decode --device at a hang-up: exit status " + std::to_string(hungUp.status));
+    check(summary(hungUp.output(), "").ok == 1, "decode --device at a hang-up: no summary");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool bench = false;
+    size_t bytes = 3 << 19; // 1.5 MiB
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--bench") == 0) {
+        bench = true;
+        bytes = static_cast<size_t>(std::atof(argv[2]) * (1 << 20));
+        first = 3;
+    }
+    if (argc <= first) {
+        std::fputs("usage: vemlink_live [--bench MIB] VEMLINK [EMULATOR...]\n", stderr);
+        return 2;
+    }
+    for (int i = first + 1; i < argc; ++i)
+        gCommand.emplace_back(argv[i]);
+    gCommand.emplace_back(argv[first]);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    TempDir dir;
+    if (bench) {
+        loadChecks(dir, bytes, true);
+        return gFailures == 0 ? 0 : 1;
+    }
+    listingChecks(dir);
+    loadChecks(dir, bytes, false);
+    reopenAndHangUp(dir);
+    sendChecks(dir);
+    decodeChecks(dir);
+    if (gFailures > 0) {
+        std::fprintf(stderr, "%d check(s) failed\n", gFailures);
+        return 1;
+    }
+    std::puts("vemlink live: all checks passed");
+    return 0;
+}

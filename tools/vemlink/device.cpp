@@ -1,0 +1,186 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+#include "device.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "cli.h"
+
+namespace {
+
+struct Rate {
+    long baud;
+    speed_t speed;
+};
+
+// The standard rates the serial drivers take, from 1200 to 4 Mbaud.
+const Rate RATES[] = {
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+const Rate *findRate(long baud)
+{
+    for (const Rate &r : RATES)
+        if (r.baud == baud)
+            return &r;
+    return nullptr;
+}
+
+volatile sig_atomic_t gStop = 0;
+
+void onStop(int)
+{
+    gStop = 1;
+}
+
+} // namespace
+
+std::string acceptedRates()
+{
+    std::string list;
+    for (const Rate &r : RATES)
+        list += (list.empty() ? "" : " ") + std::to_string(r.baud);
+    return list;
+}
+
+int takeLinkOption(int argc, char **argv, int &i, LinkOptions &link, std::string &error)
+{
+    const char *value = nullptr;
+    if (std::strcmp(argv[i], "--rtscts") == 0) {
+        link.rtscts = true;
+        return 1;
+    }
+    if (takeValue(argc, argv, i, "--device", value)) {
+        if (value == nullptr || *value == '\0') {
+            error = "--device needs a path";
+            return -1;
+        }
+        link.device = value;
+        return 1;
+    }
+    if (takeValue(argc, argv, i, "--baud", value)) {
+        if (value == nullptr) {
+            error = "--baud needs a rate";
+            return -1;
+        }
+        char *end = nullptr;
+        errno = 0;
+        const long baud = std::strtol(value, &end, 10);
+        if (*value < '0' || *value > '9' || *end != '\0' || errno != 0 ||
+            findRate(baud) == nullptr) {
+            error = std::string("unsupported rate '") + value + "'; use one of " + acceptedRates();
+            return -1;
+        }
+        link.baud = baud;
+        return 1;
+    }
+    return 0;
+}
+
+Device::~Device()
+{
+    if (mFd < 0)
+        return;
+    if (mSaved)
+        tcsetattr(mFd, TCSANOW, &mOld);
+    close(mFd);
+}
+
+bool Device::open(const LinkOptions &link, std::string &error)
+{
+    const std::string path = link.device;
+    mFd = ::open(link.device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (mFd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    termios tio{};
+    if (tcgetattr(mFd, &mOld) < 0) {
+        error = "cannot configure " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    mSaved = true;
+    tio = mOld;
+    cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXOFF | IXANY);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD | (link.rtscts ? CRTSCTS : 0);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    const speed_t speed = findRate(link.baud)->speed;
+    if (cfsetispeed(&tio, speed) < 0 || cfsetospeed(&tio, speed) < 0 ||
+        tcsetattr(mFd, TCSANOW, &tio) < 0) {
+        error = "cannot configure " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+StopSignals::StopSignals()
+{
+    gStop = 0;
+    struct sigaction sa {};
+    sa.sa_handler = onStop;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0; // no SA_RESTART: a blocking call returns EINTR
+    sigaction(SIGINT, &sa, &mOldInt);
+    sigaction(SIGTERM, &sa, &mOldTerm);
+    sigset_t block;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGTERM);
+    sigprocmask(SIG_BLOCK, &block, &mOldMask);
+}
+
+StopSignals::~StopSignals()
+{
+    sigprocmask(SIG_SETMASK, &mOldMask, nullptr);
+    sigaction(SIGINT, &mOldInt, nullptr);
+    sigaction(SIGTERM, &mOldTerm, nullptr);
+}
+
+bool StopSignals::stopped() const
+{
+    return gStop != 0;
+}
+
+int StopSignals::wait(pollfd *fds, nfds_t n, int timeoutMs) const
+{
+    sigset_t open = mOldMask;
+    sigdelset(&open, SIGINT);
+    sigdelset(&open, SIGTERM);
+    timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000};
+    return ppoll(fds, n, timeoutMs < 0 ? nullptr : &limit, &open);
+}
+
+bool writeAll(int fd, const unsigned char *p, size_t n, const StopSignals &stop)
+{
+    while (n > 0) {
+        if (stop.stopped()) {
+            errno = EINTR;
+            return false;
+        }
+        const ssize_t w = write(fd, p, n);
+        if (w > 0) {
+            p += w;
+            n -= static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        pollfd out{fd, POLLOUT, 0};
+        if (stop.wait(&out, 1, -1) < 0 && errno != EINTR)
+            return false;
+    }
+    return true;
+}

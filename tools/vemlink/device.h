@@ -1,0 +1,97 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+#ifndef VEMLINK_DEVICE_H
+#define VEMLINK_DEVICE_H
+
+// A serial device as the live commands (tap, decode, send) use it: opened
+// non-blocking and set raw 8N1 at a standard rate, its previous settings put
+// back when the object goes. And the signals that end a live command in
+// order rather than kill it.
+#include <chrono>
+#include <string>
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+
+// What the command line says about the link.
+struct LinkOptions {
+    const char *device = nullptr;
+    long baud = 115200;
+    bool rtscts = false; // hardware flow control; off by default
+};
+
+// The rates --baud accepts, for messages: "1200 1800 ... 4000000".
+std::string acceptedRates();
+
+// Takes argv[i] when it is --device, --baud or --rtscts (the values also as
+// --device=PATH, --baud=N), moving i past a separate value. Returns 1 when
+// taken, 0 when argv[i] is some other argument, -1 on a missing value or an
+// unsupported rate, described in error.
+int takeLinkOption(int argc, char **argv, int &i, LinkOptions &link, std::string &error);
+
+class Device {
+public:
+    Device() = default;
+    Device(const Device &) = delete;
+    Device &operator=(const Device &) = delete;
+    // Restores the settings the device had and closes it.
+    ~Device();
+
+    // Opens link.device read-write, non-blocking, not as the controlling
+    // terminal, and sets it raw: 8 data bits, no parity, one stop bit, the
+    // modem lines ignored (CLOCAL), the receiver on, no software flow
+    // control, hardware flow control only with link.rtscts. False with
+    // "cannot open PATH: reason" or "cannot configure PATH: reason" in error.
+    bool open(const LinkOptions &link, std::string &error);
+
+    int fd() const { return mFd; }
+
+private:
+    int mFd = -1;
+    bool mSaved = false;
+    termios mOld{};
+};
+
+// While an object lives, SIGINT and SIGTERM set a flag instead of ending the
+// process, and they are delivered only while wait() waits, so a signal
+// cannot slip in between a look at the flag and the wait. One object at a
+// time.
+class StopSignals {
+public:
+    StopSignals();
+    StopSignals(const StopSignals &) = delete;
+    StopSignals &operator=(const StopSignals &) = delete;
+    ~StopSignals();
+
+    bool stopped() const;
+
+    // poll(2) on fds for up to timeoutMs (-1: no limit). Returns what
+    // ppoll(2) returns; -1 with errno EINTR when a signal came.
+    int wait(pollfd *fds, nfds_t n, int timeoutMs) const;
+
+private:
+    sigset_t mOldMask{};
+    struct sigaction mOldInt {};
+    struct sigaction mOldTerm {};
+};
+
+// Seconds since a start, for the time column.
+class Clock {
+public:
+    Clock() : mStart(std::chrono::steady_clock::now()) {}
+    double seconds() const
+    {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point mStart;
+};
+
+// Writes all n bytes to a non-blocking descriptor, waiting for room as long
+// as it takes or until stop is asked. False on an error or a stop (errno
+// EINTR).
+bool writeAll(int fd, const unsigned char *p, size_t n, const StopSignals &stop);
+
+#endif

@@ -1,0 +1,55 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+#ifndef VEMLINK_LISTER_H
+#define VEMLINK_LISTER_H
+
+// The frame listing of decode, tap and send: every byte of one direction of
+// a link through its own cHDLC::unFrameByte, one line per frame on standard
+// output.
+#include <cstddef>
+#include <string>
+
+#include "hdlc.h"
+
+class Lister {
+public:
+    // The column heads; with timed, those of the time and direction columns
+    // that a prefix (see setPrefix) puts in front of every line.
+    static void header(bool timed);
+
+    // Text printed at the start of every following line, up to 31 characters,
+    // for example "  1.250000 >" (the time and the direction of a tap).
+    void setPrefix(const char *prefix);
+
+    // Lists the frames that n more bytes of the stream close.
+    void feed(const unsigned char *p, size_t n);
+
+    // Lists what is left after the last flag, as partial, and prints the
+    // summary line, "summary" followed by label (for example " >").
+    void finish(const char *label = "");
+
+    long ok() const { return mOk; }
+    long long bytes() const { return mOffset; }
+
+private:
+    void row(long &count, const char *status, const unsigned char *data, size_t len);
+
+    // Bytes of a bad frame kept for its line: enough for the longest frame
+    // that could pass, every one of its 1023 bytes stuffed. Longer runs are
+    // cut.
+    static const size_t WIRE_KEEP = 2 * 1023;
+
+    cHDLC mFramer;
+    unsigned char mFrame[1023];     // room unFrameByte needs: payload and FCS
+    unsigned char mWire[WIRE_KEEP]; // the first bytes since the last flag
+    size_t mWireLen = 0;            // bytes since the last flag, kept or not
+    long long mOffset = 0;          // offset of the next byte in the stream
+    long long mStart = 0;           // offset of the frame's opening flag
+    long mOk = 0;
+    long mCrcErrors = 0;
+    long mDropped = 0;
+    long mPartial = 0;
+    char mPrefix[32] = "";
+};
+
+#endif
