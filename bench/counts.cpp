@@ -124,8 +124,8 @@ std::vector<Counted> counted()
 {
     std::vector<Counted> w;
     // The CRC target is per call, not per byte: the loop calls once a byte.
-    w.push_back({"crc/vemutils", "cCrc::ccitt_crc16", "kernel::crcVemutils", "crc/boost",
-                 CRC_CALL, 0, 16, crcRun(kernel::crcVemutils)});
+    w.push_back({"crc/vemutils", "cCrc::ccitt_crc16", "kernel::crcVemutils", "crc/boost", CRC_CALL,
+                 0, 16, crcRun(kernel::crcVemutils)});
     w.push_back({"crc/boost", "kernel::crcBoost", "kernel::crcBoost", "", 0, 0, 16,
                  crcRun(kernel::crcBoost)});
     w.push_back({"crc/bitwise", "kernel::crcBitwise", "kernel::crcBitwise", "", 0, 0, 4,
@@ -346,8 +346,8 @@ void printObjects()
             unsigned long end = 0;
             for (int i = 0; i < info->dlpi_phnum; ++i)
                 if (info->dlpi_phdr[i].p_type == PT_LOAD)
-                    end = std::max<unsigned long>(
-                        end, info->dlpi_phdr[i].p_vaddr + info->dlpi_phdr[i].p_memsz);
+                    end = std::max<unsigned long>(end, info->dlpi_phdr[i].p_vaddr +
+                                                           info->dlpi_phdr[i].p_memsz);
             std::printf("object %#lx %#lx %s\n", static_cast<unsigned long>(info->dlpi_addr),
                         static_cast<unsigned long>(info->dlpi_addr) + end,
                         info->dlpi_name != nullptr ? info->dlpi_name : "");

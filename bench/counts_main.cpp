@@ -12,8 +12,9 @@ int main(int argc, char **argv)
 {
     int status = 2;
     if (!bench::countsMain(argc, argv, &status))
-        std::fprintf(stderr, "usage: %s --list-counts | --count ID [--reps N] | "
-                             "--report-counts DIR\n",
+        std::fprintf(stderr,
+                     "usage: %s --list-counts | --count ID [--reps N] | "
+                     "--report-counts DIR\n",
                      argc > 0 ? argv[0] : "vemutils_counts");
     return status;
 }
