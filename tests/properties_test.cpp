@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <climits>
 #include <map>
 #include <optional>
@@ -52,6 +54,14 @@ TEST(PropertiesFormat, LinesToPairs)
     std::string manyLines;
     for (int i = 0; i < 100000; ++i)
         manyLines += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    // Lines up to byte 4090, then "key=val" without a newline: the file is
+    // read in 4 KiB blocks, so the last line is cut by the first block's end
+    // and the last read returns its single last byte.
+    std::string cutByBlock;
+    for (int i = 0; cutByBlock.size() < 4000; ++i)
+        cutByBlock += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    cutByBlock += "#" + std::string(4090 - cutByBlock.size() - 2, 'c') + "\n";
+    const std::string lastCutByBlock = cutByBlock + "key=val";
 
     struct Case {
         const char *name;
@@ -103,6 +113,18 @@ TEST(PropertiesFormat, LinesToPairs)
         {"last line without newline over the limit",
          "a=1\nk=" + x253 + "x",
          {{"a", "1"}, {"k", std::nullopt}}},
+        {"the last line cut by the block boundary, its last byte read alone",
+         lastCutByBlock,
+         {{"key", "val"}, {"k0", "0"}, {"key=va", std::nullopt}}},
+        {"an overlong last line without newline, its tail read alone",
+         "a=1\n" + std::string(4093, '='),
+         {{"a", "1"}, {"", std::nullopt}}},
+        {"an overlong last line without newline, a short tail after the block",
+         "a=1\n" + std::string(4100, '='),
+         {{"a", "1"}, {"", std::nullopt}}},
+        {"a one-byte last line without newline stores the empty key",
+         "a=1\n=",
+         {{"a", "1"}, {"", ""}}},
         {"random binary", "before=1\n" + binary + "\nafter=2\n", {{"before", "1"}, {"after", "2"}}},
         {"a 1 MiB line", "a=1\n" + std::string(1 << 20, 'x') + "=y\nb=2", {{"a", "1"}, {"b", "2"}}},
         {"100,000 lines",
@@ -264,6 +286,32 @@ TEST_F(PropertiesLoad, FailureReportsAndKeepsTheTable)
         EXPECT_EQ(props.getString("a", ABSENT), a);
         expectLookups(props, {{"a", "1"}, {"b", "2"}});
     }
+}
+
+// Open descriptors of this process.
+size_t openDescriptors()
+{
+    size_t n = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr)
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+TEST_F(PropertiesLoad, ReleasesEveryFileDescriptor)
+{
+    cProperties props;
+    const size_t before = openDescriptors();
+    ASSERT_GT(before, 0u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(props.load(first.c_str()));
+        // A directory opens, then fails to read; a missing file fails to open.
+        printedBy([&] { EXPECT_FALSE(props.load(dir.path().c_str())); });
+        printedBy([&] { EXPECT_FALSE(props.load("/nonexistent/vemutils.properties")); });
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(PropertiesLoad, NullKeyIsALogicError)
