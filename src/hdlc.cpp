@@ -70,24 +70,40 @@ inline bool mayNeedStuffing(Word w)
     return ((x - BYTES_01 * 3) & ~x & BYTES_80) != 0;
 }
 
-// The FCS register after the FCS_SLICES bytes of w, in memory order.
-inline unsigned short crcWord(Word w, unsigned short crc)
+// The FCS register after the bytes of w, in memory order; crc and the result
+// are below 0x10000.
+inline unsigned crcWord(Word w, unsigned crc)
 {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // The register meets the first two bytes; each byte then goes through
     // the table for the number of bytes that follow it in the word.
+    using namespace vemutils;
     const Word x = w ^ crc;
-    unsigned r = vemutils::fcsTable[x >> (8 * (sizeof(Word) - 1))];
-    for (unsigned k = 1; k < sizeof(Word); ++k)
-        r ^= vemutils::fcsSlices.t[k - 1][(x >> (8 * (sizeof(Word) - 1 - k))) & 0xff];
-    return static_cast<unsigned short>(r);
+    unsigned r = fcsTable[x >> (8 * (sizeof(Word) - 1))];
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    r ^= fcsSlice7.t[x & 0xff] ^ fcsSlice6.t[(x >> 8) & 0xff] ^ fcsSlice5.t[(x >> 16) & 0xff] ^
+         fcsSlice4.t[(x >> 24) & 0xff] ^ fcsSlice3.t[(x >> 32) & 0xff] ^
+         fcsSlice2.t[(x >> 40) & 0xff] ^ fcsSlice1.t[(x >> 48) & 0xff];
+#else
+    r ^= fcsSlice3.t[x & 0xff] ^ fcsSlice2.t[(x >> 8) & 0xff] ^ fcsSlice1.t[(x >> 16) & 0xff];
+#endif
+    return r;
 #else
     unsigned char b[sizeof w];
     memcpy(b, &w, sizeof w);
     for (unsigned char c : b)
-        crc = crcStep(c, crc);
+        crc = crcStep(c, static_cast<unsigned short>(crc));
     return crc;
 #endif
+}
+
+// Writes the bytes of a word stuffed at p, returns the position after them.
+// Out of line: rare, and kept out of the word loop's registers.
+__attribute__((noinline)) unsigned char *stuffWord(const unsigned char *s, unsigned char *p)
+{
+    for (size_t i = 0; i < sizeof(Word); ++i)
+        p = stuff(s[i], p);
+    return p;
 }
 
 } // namespace
@@ -233,7 +249,7 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
 {
     unsigned char *p = dst;
     *p++ = HDLC_FLAG;
-    unsigned short crc = cCrc::INIT_CRC;
+    unsigned crc = cCrc::INIT_CRC;
     const unsigned char *s = src;
     const unsigned char *const end = src + (len > 0 ? len : 0);
     // A word at a time: a word without 7C, 7D or 7E, nearly every word of
@@ -241,17 +257,16 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
     for (; static_cast<size_t>(end - s) >= sizeof(Word); s += sizeof(Word)) {
         Word w;
         memcpy(&w, s, sizeof w);
-        if (__builtin_expect(!mayNeedStuffing(w), 1)) {
+        if (__builtin_expect(mayNeedStuffing(w), 0)) {
+            p = stuffWord(s, p);
+        } else {
             memcpy(p, &w, sizeof w);
             p += sizeof w;
-        } else {
-            for (size_t i = 0; i < sizeof w; ++i)
-                p = stuff(s[i], p);
         }
         crc = crcWord(w, crc);
     }
     for (; s != end; ++s) {
-        crc = crcStep(*s, crc);
+        crc = crcStep(*s, static_cast<unsigned short>(crc));
         p = stuff(*s, p);
     }
     const unsigned short fcs = static_cast<unsigned short>(~crc);
