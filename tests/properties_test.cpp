@@ -187,6 +187,38 @@ TEST(PropertiesFormat, LongFileMatchesLineByLineReading)
     expectLookups(props, lookups);
 }
 
+// Keys that agree for a word or more and then differ in one byte, in the
+// top bit, by one, or in length; many repeated with other values. Every key
+// must get the value of its first line, and keys never written stay absent.
+TEST(PropertiesFormat, KeysOrderedByteByByteFirstOccurrenceWins)
+{
+    std::mt19937 rng(5);
+    const std::string bytes = "a\x01\x7f\x80\xfe\xff";
+    std::vector<std::string> keys;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        std::string key(rng() % 20, 'k');
+        for (char &c : key)
+            if (rng() % 4 == 0)
+                c = bytes[rng() % bytes.size()];
+        keys.push_back(key);
+        text += key + "=" + std::to_string(i) + "\n";
+    }
+    const auto expected = referenceParse(text);
+    ASSERT_LT(expected.size(), keys.size()) << "no key repeated";
+    TempDir dir;
+    cProperties props;
+    ASSERT_TRUE(props.load(dir.write("keys.properties", text).c_str()));
+    for (const auto &[key, value] : expected)
+        ASSERT_EQ(props.getString(key.c_str(), ABSENT), value) << "key of " << key.size();
+    for (std::string key : keys) {
+        key += "\x80";
+        if (expected.count(key) == 0) {
+            ASSERT_EQ(props.getString(key.c_str(), ABSENT), ABSENT);
+        }
+    }
+}
+
 TEST(PropertiesGetInt, DecimalWithStrtolRules)
 {
     struct Case {
