@@ -21,8 +21,7 @@ const unsigned FCS_SLICES = sizeof(std::uintptr_t);
 // Slicing tables: fcsSlice1.t[i] is the register after byte i and then one
 // zero byte, from a zero register (fcsTable: no zero byte), fcsSlice2 after
 // two zero bytes, and so on. With them a word of FCS_SLICES bytes takes one
-// table load per byte, all independent. Separate objects, so that a loop
-// holds each one's address in a register of its own.
+// table load per byte, all independent of each other.
 struct FcsSlice {
     unsigned short t[256];
 };

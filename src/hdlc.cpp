@@ -27,19 +27,6 @@ inline unsigned short crcStep(unsigned char b, unsigned short crc)
     return static_cast<unsigned short>((crc >> 8) ^ vemutils::fcsTable[(crc ^ b) & 0xff]);
 }
 
-// crcStep on the register stored at reg: its two bytes are loaded apart, so
-// that the shift right by 8 is a load of the high byte.
-inline unsigned short crcStepInPlace(unsigned char b, const unsigned short *reg)
-{
-#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    unsigned char bytes[2];
-    memcpy(bytes, reg, 2);
-    return static_cast<unsigned short>(bytes[1] ^ vemutils::fcsTable[bytes[0] ^ b]);
-#else
-    return crcStep(b, *reg);
-#endif
-}
-
 // Writes b stuffed at p and returns the position after it.
 inline unsigned char *stuff(unsigned char b, unsigned char *p)
 {
@@ -98,7 +85,7 @@ inline unsigned crcWord(Word w, unsigned crc)
 }
 
 // Writes the bytes of a word stuffed at p, returns the position after them.
-// Out of line: rare, and kept out of the word loop's registers.
+// Out of line: rarely needed, and then byte by byte anyway.
 __attribute__((noinline)) unsigned char *stuffWord(const unsigned char *s, unsigned char *p)
 {
     for (size_t i = 0; i < sizeof(Word); ++i)
@@ -108,8 +95,10 @@ __attribute__((noinline)) unsigned char *stuffWord(const unsigned char *s, unsig
 
 } // namespace
 
-// Keeps a rarely taken function out of line and, with GCC, also unspecialised,
-// so that calling it does not make the caller shuffle its arguments.
+// Keeps a rarely taken function out of line and, with GCC, also unspecialised:
+// it keeps the standard calling convention and all its parameters, so a
+// caller passes its own on untouched, and the written-out Thumb-2 path below
+// can jump to it.
 #if __has_attribute(noipa)
 #define VEMUTILS_OUT_OF_LINE __attribute__((noipa))
 #else
@@ -118,12 +107,13 @@ __attribute__((noinline)) unsigned char *stuffWord(const unsigned char *s, unsig
 
 namespace {
 
-// The receive paths other than an ordinary byte's. unFrameByte reaches each
-// with a jump, passing its own parameters (or the first of them) on as they
-// came, so that the ordinary byte needs no register moves for them.
+// The receive paths other than an ordinary byte's. unFrameByte ends in a
+// jump to each (a tail call), passing its own parameters, or the first of
+// them, on as they came.
 //
 // Rx is never instantiated: deriving from cHDLC lets it name the receive
-// state, which it reaches through member pointers on any cHDLC.
+// state, which it reaches through member pointers on any cHDLC. (GCC does
+// not tail-call the functions of a class local to unFrameByte.)
 struct Rx : cHDLC {
     static constexpr unsigned char (cHDLC::*buffer)[1024] = &Rx::mRxBuffer;
     static constexpr int cHDLC::*length = &Rx::mRxLength;
@@ -156,7 +146,7 @@ struct Rx : cHDLC {
     {
         // Unsigned: indexes the buffer without a sign extension.
         const unsigned n = static_cast<unsigned>(self->*length) + 1;
-        self->*crc = crcStepInPlace(b, &(self->*crc));
+        self->*crc = crcStep(b, self->*crc);
         (self->*buffer)[n - 1] = b;
         if (__builtin_expect(n >= RX_LIMIT, 0))
             return overlong(self);
@@ -279,10 +269,11 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
 #if defined(__thumb2__) && defined(__GNUC__) && !defined(__clang__) &&                             \
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
 
-// Thumb-2: the C++ below, written out. GCC 12 keeps a stack frame and moves
-// registers on the ordinary byte's path, however the source is put; here an
-// ordinary byte takes 24 instructions and touches only r0-r3 and ip. The
-// other paths leave r0-r3 as they came in (ip aside) and jump to Rx.
+// Thumb-2: the C++ below, written out. In every form of the source tried,
+// GCC 12 pushes and pops registers on the ordinary byte's path and moves its
+// parameters about; here an ordinary byte takes 24 instructions, no stack
+// and only r0-r3 and ip. The other paths leave r0-r3 as they came in (ip
+// aside) and jump to Rx.
 __attribute__((naked)) bool cHDLC::unFrameByte(unsigned char, unsigned char *, int *)
 {
     asm("sub    ip, r1, #0x7d\n\t" // 7D and 7E: one unsigned compare

@@ -86,9 +86,9 @@ bool readFile(const char *path, Pairs &pairs)
 }
 
 // a < b in the order of std::string (bytes compared as unsigned char, a
-// prefix first), a word at a time and without a call: the table's own
-// comparison goes through memcmp, which on the target costs more than the
-// rest of a load.
+// prefix first), a word at a time in code of its own: the table's own
+// comparison calls memcmp, which on the target cost more than all the rest
+// of a load.
 bool keyLess(const std::string &a, const std::string &b)
 {
     using Word = uintptr_t;
