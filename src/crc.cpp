@@ -50,27 +50,20 @@ constexpr unsigned short shifted(unsigned i, unsigned k)
     return static_cast<unsigned short>(crc);
 }
 
-constexpr FcsSlice makeSlice(unsigned k)
+constexpr FcsSlices makeSlices()
 {
-    FcsSlice s{};
-    for (unsigned i = 0; i < 256; ++i)
-        s.t[i] = shifted(i, k);
+    FcsSlices s{};
+    for (unsigned k = 1; k < FCS_SLICES; ++k)
+        for (unsigned i = 0; i < 256; ++i)
+            s.t[k - 1][i] = shifted(i, k);
     return s;
 }
 
 } // namespace
 
-// Constant expressions: laid out at compile time in read-only data, like
+// A constant expression: laid out at compile time in read-only data, like
 // mCrcTable.
-const FcsSlice fcsSlice1 = makeSlice(1);
-const FcsSlice fcsSlice2 = makeSlice(2);
-const FcsSlice fcsSlice3 = makeSlice(3);
-#if UINTPTR_MAX > 0xFFFFFFFFu
-const FcsSlice fcsSlice4 = makeSlice(4);
-const FcsSlice fcsSlice5 = makeSlice(5);
-const FcsSlice fcsSlice6 = makeSlice(6);
-const FcsSlice fcsSlice7 = makeSlice(7);
-#endif
+const FcsSlices fcsSlices = makeSlices();
 static_assert(shifted(128, 0) == 0x8408, "entry 128 of the one-byte table is the polynomial");
 static_assert(shifted(0x89, 1) == ((shifted(0x89, 0) >> 8) ^ shifted(shifted(0x89, 0) & 0xff, 0)),
               "one more zero byte is one more table step");

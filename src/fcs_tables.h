@@ -18,22 +18,14 @@ extern const unsigned short fcsTable[256] __attribute__((visibility("hidden")));
 // Bytes the bulk FCS takes per step: one machine word.
 const unsigned FCS_SLICES = sizeof(std::uintptr_t);
 
-// Slicing tables: fcsSlice1.t[i] is the register after byte i and then one
-// zero byte, from a zero register (fcsTable: no zero byte), fcsSlice2 after
-// two zero bytes, and so on. With them a word of FCS_SLICES bytes takes one
-// table load per byte, all independent of each other.
-struct FcsSlice {
-    unsigned short t[256];
+// Slicing tables: fcsSlices.t[k - 1][i] is the register after byte i and
+// then k zero bytes, from a zero register (fcsTable: no zero byte). With
+// them a word of FCS_SLICES bytes takes one table load per byte, all
+// independent of each other. One object: one base address for all of them.
+struct FcsSlices {
+    unsigned short t[FCS_SLICES - 1][256];
 };
-extern const FcsSlice fcsSlice1 __attribute__((visibility("hidden")));
-extern const FcsSlice fcsSlice2 __attribute__((visibility("hidden")));
-extern const FcsSlice fcsSlice3 __attribute__((visibility("hidden")));
-#if UINTPTR_MAX > 0xFFFFFFFFu
-extern const FcsSlice fcsSlice4 __attribute__((visibility("hidden")));
-extern const FcsSlice fcsSlice5 __attribute__((visibility("hidden")));
-extern const FcsSlice fcsSlice6 __attribute__((visibility("hidden")));
-extern const FcsSlice fcsSlice7 __attribute__((visibility("hidden")));
-#endif
+extern const FcsSlices fcsSlices __attribute__((visibility("hidden")));
 
 } // namespace vemutils
 

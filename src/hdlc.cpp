@@ -7,6 +7,8 @@
 #include "crc.h"
 #include "fcs_tables.h"
 
+using vemutils::FCS_SLICES;
+
 const unsigned char cHDLC::HDLC_FLAG;
 const unsigned char cHDLC::HDLC_ESC;
 const unsigned char cHDLC::HDLC_XOR;
@@ -57,29 +59,25 @@ inline bool mayNeedStuffing(Word w)
     return ((x - BYTES_01 * 3) & ~x & BYTES_80) != 0;
 }
 
-// The FCS register after the bytes of w, in memory order; crc and the result
-// are below 0x10000.
-inline unsigned crcWord(Word w, unsigned crc)
+// The FCS register after the sizeof(Word) bytes at s, w holding the same
+// bytes; crc and the result are below 0x10000.
+inline unsigned crcWord(const unsigned char *s, Word w, unsigned crc)
 {
 #if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     // The register meets the first two bytes; each byte then goes through
-    // the table for the number of bytes that follow it in the word.
-    using namespace vemutils;
-    const Word x = w ^ crc;
-    unsigned r = fcsTable[x >> (8 * (sizeof(Word) - 1))];
-#if UINTPTR_MAX > 0xFFFFFFFFu
-    r ^= fcsSlice7.t[x & 0xff] ^ fcsSlice6.t[(x >> 8) & 0xff] ^ fcsSlice5.t[(x >> 16) & 0xff] ^
-         fcsSlice4.t[(x >> 24) & 0xff] ^ fcsSlice3.t[(x >> 32) & 0xff] ^
-         fcsSlice2.t[(x >> 40) & 0xff] ^ fcsSlice1.t[(x >> 48) & 0xff];
+    // the table for the number of bytes that follow it in the word. The
+    // bytes past the first two are indexes as they are, read from memory.
+    const auto &t = vemutils::fcsSlices.t;
+    const auto x = static_cast<unsigned>(w) ^ crc;
+    unsigned r = t[FCS_SLICES - 2][x & 0xff] ^ t[FCS_SLICES - 3][(x >> 8) & 0xff];
+#pragma GCC unroll 8
+    for (unsigned i = 2; i < FCS_SLICES - 1; ++i)
+        r ^= t[FCS_SLICES - 2 - i][s[i]];
+    return r ^ vemutils::fcsTable[s[FCS_SLICES - 1]];
 #else
-    r ^= fcsSlice3.t[x & 0xff] ^ fcsSlice2.t[(x >> 8) & 0xff] ^ fcsSlice1.t[(x >> 16) & 0xff];
-#endif
-    return r;
-#else
-    unsigned char b[sizeof w];
-    memcpy(b, &w, sizeof w);
-    for (unsigned char c : b)
-        crc = crcStep(c, static_cast<unsigned short>(crc));
+    (void)w;
+    for (unsigned i = 0; i < FCS_SLICES; ++i)
+        crc = crcStep(s[i], static_cast<unsigned short>(crc));
     return crc;
 #endif
 }
@@ -253,7 +251,7 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
             memcpy(p, &w, sizeof w);
             p += sizeof w;
         }
-        crc = crcWord(w, crc);
+        crc = crcWord(s, w, crc);
     }
     for (; s != end; ++s) {
         crc = crcStep(*s, static_cast<unsigned short>(crc));
