@@ -310,6 +310,39 @@ __attribute__((naked)) bool cHDLC::unFrameByte(unsigned char, unsigned char *, i
           [buffer] "i"(Rx::bufferAt()), [length] "i"(Rx::lengthAt()), [escaped] "i"(Rx::escapeAt()),
           [crc] "i"(Rx::crcAt()), [limit] "i"(RX_LIMIT));
 }
+#elif defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// x86-64: the C++ below, written out. GCC 12 makes it 23 instructions; here
+// an ordinary byte takes 21: the FCS register's two bytes are loaded apart,
+// so that its shift right by 8 is a load of the high byte.
+__attribute__((naked)) bool cHDLC::unFrameByte(unsigned char, unsigned char *, int *)
+{
+    asm("lea    -0x7d(%%rsi), %%eax\n\t" // 7D and 7E: one unsigned compare
+        "cmp    $1, %%al\n\t"
+        "jbe    %c[special]\n\t"
+        "movl   $0, (%%rcx)\n\t" // *outLen = 0
+        "cmpb   $0, %c[escaped](%%rdi)\n\t"
+        "jne    %c[escapedByte]\n\t"
+        "movzbl %c[crc](%%rdi), %%edx\n\t" // the FCS step
+        "movzbl %c[crc]+1(%%rdi), %%eax\n\t"
+        "xor    %%esi, %%edx\n\t"
+        "movzbl %%dl, %%edx\n\t"
+        "lea    %c[table](%%rip), %%r8\n\t"
+        "xor    (%%r8,%%rdx,2), %%ax\n\t"
+        "mov    %%ax, %c[crc](%%rdi)\n\t"
+        "mov    %c[length](%%rdi), %%edx\n\t" // the byte kept
+        "mov    %%sil, %c[buffer](%%rdi,%%rdx)\n\t"
+        "add    $1, %%edx\n\t"
+        "cmp    %[limit], %%edx\n\t"
+        "jae    %c[overlong]\n\t"
+        "mov    %%edx, %c[length](%%rdi)\n\t"
+        "xor    %%eax, %%eax\n\t"
+        "ret\n"
+        :
+        : [special] "X"(&Rx::special), [escapedByte] "X"(&Rx::escaped),
+          [overlong] "X"(&Rx::overlong), [table] "X"(vemutils::fcsTable),
+          [buffer] "i"(Rx::bufferAt()), [length] "i"(Rx::lengthAt()), [escaped] "i"(Rx::escapeAt()),
+          [crc] "i"(Rx::crcAt()), [limit] "i"(RX_LIMIT));
+}
 #else
 bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
 {
