@@ -115,6 +115,7 @@ int main(int argc, char **argv)
     std::vector<Frame> stack;
     std::unordered_map<uint32_t, int> returns; // return address -> frames waiting there
     int kernels = 0;                           // kernel:: activations on the stack
+    size_t kernelAt = 0;                       // index of the outermost one
     uint64_t total = 0;
     int prevFn = -1;
     uint32_t lastKnownPc = 0;
@@ -149,23 +150,32 @@ int main(int argc, char **argv)
                 continue;
             const auto pc = static_cast<uint32_t>(std::strtoul(&carry[slash + 1], nullptr, 16));
 
-            // A return to an active call ends it and every call above it.
-            if (returns.count(pc) != 0)
-                while (!stack.empty()) {
-                    const bool here = stack.back().ret2 == pc || stack.back().ret4 == pc;
-                    pop();
-                    if (here)
-                        break;
-                }
             const int fn = lookup(pc);
-            if (fn >= 0 && pc == fns[static_cast<size_t>(fn)].start && fn != prevFn) {
+            const bool call = fn >= 0 && pc == fns[static_cast<size_t>(fn)].start && fn != prevFn;
+            // A return to an active call ends it and every call above it. The
+            // first instruction of a function is never a return, although it
+            // may follow a call that does not return (abort, a failed check)
+            // at the end of the function before it.
+            // While a kernel:: function runs, only the calls made inside it
+            // can end: a frame below it that was never seen to return (a
+            // longjmp, a thread start) must not end it by chance.
+            if (!call && returns.count(pc) != 0) {
+                const size_t floor = kernels > 0 ? kernelAt : 0;
+                size_t k = stack.size();
+                while (k > floor && stack[k - 1].ret2 != pc && stack[k - 1].ret4 != pc)
+                    --k;
+                if (k > floor)
+                    while (stack.size() >= k)
+                        pop();
+            }
+            if (call) {
                 Function &f = fns[static_cast<size_t>(fn)];
                 stack.push_back({fn, lastKnownPc + 2, lastKnownPc + 4, total});
                 ++returns[lastKnownPc + 2];
                 ++returns[lastKnownPc + 4];
                 ++f.active;
-                if (f.kernel)
-                    ++kernels;
+                if (f.kernel && kernels++ == 0)
+                    kernelAt = stack.size() - 1;
             }
             if (kernels > 0) {
                 ++total;
