@@ -116,27 +116,58 @@ bool keyLess(const std::string &a, const std::string &b)
     return a.size() < b.size();
 }
 
+// Bytes at + 0 to at + 7 of key as a number that orders like them (bytes
+// past the end as zero, below every byte a key can hold: a NUL ends a
+// line's text).
+uint64_t prefix(const std::string &key, size_t at)
+{
+    uint64_t n = 0;
+    if (key.size() >= at + 8) {
+        std::memcpy(&n, key.data() + at, 8);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        n = __builtin_bswap64(n);
+#endif
+        return n;
+    }
+    for (size_t i = at; i < at + 8; ++i)
+        n = n << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+    return n;
+}
+
 // Fills table, empty, with pairs: the first occurrence of each key. The
 // pairs are sorted by key (and by place in the file among equal keys) and
 // then appended at the end of the tree, where each insertion compares with
 // the last key only: one comparison a pair rather than one per level of the
-// tree on the way down.
+// tree on the way down. Keys are told apart by their first 16 bytes, held
+// as two numbers next to each pair's place, unless those are equal.
 void fill(Table &table, Pairs &pairs)
 {
-    std::vector<uint32_t> order(pairs.size());
+    struct Entry {
+        uint64_t head, next; // bytes 0 to 7 and 8 to 15 of the key
+        uint32_t at;         // place of the pair in the file
+    };
+    std::vector<Entry> order(pairs.size());
     for (size_t i = 0; i < order.size(); ++i)
-        order[i] = static_cast<uint32_t>(i);
-    std::sort(order.begin(), order.end(), [&pairs](uint32_t i, uint32_t j) {
-        if (keyLess(pairs[i].key, pairs[j].key))
+        order[i] = {prefix(pairs[i].key, 0), prefix(pairs[i].key, 8), static_cast<uint32_t>(i)};
+    std::sort(order.begin(), order.end(), [&pairs](const Entry &a, const Entry &b) {
+        if (a.head != b.head)
+            return a.head < b.head;
+        if (a.next != b.next)
+            return a.next < b.next;
+        if (keyLess(pairs[a.at].key, pairs[b.at].key))
             return true;
-        return !keyLess(pairs[j].key, pairs[i].key) && i < j;
+        return !keyLess(pairs[b.at].key, pairs[a.at].key) && a.at < b.at;
     });
-    const std::string *last = nullptr;
-    for (uint32_t i : order) {
-        Pair &pair = pairs[i];
-        if (last != nullptr && !keyLess(*last, pair.key))
-            continue; // a later occurrence of the key just stored (never below it)
+    const std::string *last = nullptr; // the key stored last, in the table
+    const Entry *lastEntry = nullptr;
+    for (const Entry &e : order) {
+        Pair &pair = pairs[e.at];
+        // A later occurrence of the key just stored: same 16 bytes, not above it.
+        if (last != nullptr && lastEntry->head == e.head && lastEntry->next == e.next &&
+            !keyLess(*last, pair.key))
+            continue;
         last = &table.emplace_hint(table.end(), std::move(pair.key), std::move(pair.value))->first;
+        lastEntry = &e;
     }
 }
 
