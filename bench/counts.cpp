@@ -324,8 +324,10 @@ int report(const std::string &dir)
             const bool met = f.incl <= c.maxPerByte;
             missed += !met;
             std::printf(" <= %g: %s |\n", c.maxPerByte, met ? "met" : "MISSED");
+        } else if (c.maxPeerRatio > 0 && ratio < 0) {
+            std::printf(" <= %.2fx peer: peer not counted |\n", c.maxPeerRatio);
         } else if (c.maxPeerRatio > 0) {
-            const bool met = ratio >= 0 && ratio <= c.maxPeerRatio;
+            const bool met = ratio <= c.maxPeerRatio;
             missed += !met;
             std::printf(" <= %.2fx peer: %s |\n", c.maxPeerRatio, met ? "met" : "MISSED");
         } else {
