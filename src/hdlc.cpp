@@ -110,8 +110,8 @@ namespace {
 // them, on as they came.
 //
 // Rx is never instantiated: deriving from cHDLC lets it name the receive
-// state, which it reaches through member pointers on any cHDLC. (GCC does
-// not tail-call the functions of a class local to unFrameByte.)
+// state, which it reaches through member pointers on any cHDLC. (GCC 12 did
+// not tail-call the functions of a class local to unFrameByte, on x86-64.)
 struct Rx : cHDLC {
     static constexpr unsigned char (cHDLC::*buffer)[1024] = &Rx::mRxBuffer;
     static constexpr int cHDLC::*length = &Rx::mRxLength;
