@@ -176,10 +176,21 @@ TEST(ArgParserOneSep, Table)
     }
 }
 
-// Entries of the array the last parseList allocated.
+// Entries of the array the last parseList allocated, through this test's
+// operator new[]; 0 when another allocator replaced it (valgrind's, which
+// then reports any write past the array itself). A size of 0 is never
+// asked for: the array always holds the null pointer.
 size_t arrayEntries()
 {
     return allocCount::lastArrayBytes() / sizeof(char *);
+}
+
+// True when the array last allocated holds exactly `entries` entries, or
+// when its size is not known (see arrayEntries).
+bool exactArray(size_t entries)
+{
+    const size_t got = arrayEntries();
+    return got == 0 || got == entries;
 }
 
 // The list is searched many bytes at a time. Every separator value next to
@@ -225,7 +236,8 @@ TEST(ArgParserOneSep, WordPathMatchesByteByByteOnAdversarialWords)
                                                   std::to_string(offset) + " sep " +
                                                   show(std::string(1, static_cast<char>(sep)));
                         ASSERT_EQ(starts, e.starts) << trace;
-                        ASSERT_EQ(entries, e.starts.size() + 1) << trace;
+                        ASSERT_TRUE(entries == 0 || entries == e.starts.size() + 1)
+                            << trace << ": array of " << entries;
                         ASSERT_EQ(buf.substr(offset, len), e.bytes) << trace;
                         ASSERT_EQ(buf.substr(0, offset), around.substr(0, offset)) << trace;
                         ASSERT_EQ(buf.substr(offset + len), around.substr(offset + len)) << trace;
@@ -245,7 +257,7 @@ TEST(ArgParserOneSep, LeadingSeparatorWithAnotherRightBeforeIt)
     EXPECT_EQ(list[1], buf + 2);
     EXPECT_STREQ(list[1], "a");
     EXPECT_EQ(buf[0], ',') << "a byte before the string was touched";
-    EXPECT_EQ(entries, 3u);
+    EXPECT_TRUE(entries == 0 || entries == 3) << "array of " << entries;
     delete[] list;
 }
 
@@ -307,7 +319,7 @@ TEST(ArgParserTwoSep, Table)
         s.two(c.sep1, c.sep2);
         // Exactly as large as needed: with AddressSanitizer, an array one
         // entry short is caught when the null pointer is written.
-        EXPECT_EQ(arrayEntries(), c.tokens.size() + 1);
+        EXPECT_TRUE(exactArray(c.tokens.size() + 1)) << "array of " << arrayEntries();
         EXPECT_EQ(s.tokens(), c.tokens);
         EXPECT_EQ(s.count(), static_cast<int>(c.tokens.size()));
         EXPECT_LE(static_cast<size_t>(s.count()) + 1, twoSepRoom(c.in, c.sep1, c.sep2));
@@ -385,7 +397,8 @@ TEST_F(ArgParserGenerated, TwoSepMatchesReferenceAndStaysInsideArray)
         s.two(sep1, sep2);
         const std::string trace = show(in) + " seps " + show(std::string{sep1, sep2});
         ASSERT_LE(static_cast<size_t>(s.count()) + 1, twoSepRoom(in, sep1, sep2)) << trace;
-        ASSERT_EQ(arrayEntries(), static_cast<size_t>(s.count()) + 1) << trace;
+        ASSERT_TRUE(exactArray(static_cast<size_t>(s.count()) + 1))
+            << trace << ": array of " << arrayEntries();
         const Expected e = twoSepReference(in, sep1, sep2);
         ASSERT_EQ(s.offsets(), e.starts) << trace;
         ASSERT_EQ(s.bytes(), e.bytes) << trace;
