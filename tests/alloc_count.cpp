@@ -9,9 +9,14 @@
 namespace allocCount {
 bool enabled = false;
 static long count = 0;
+static std::size_t arrayBytes = 0;
 long calls()
 {
     return count;
+}
+std::size_t lastArrayBytes()
+{
+    return arrayBytes;
 }
 } // namespace allocCount
 
@@ -26,6 +31,7 @@ void *operator new(std::size_t n)
 
 void *operator new[](std::size_t n)
 {
+    allocCount::arrayBytes = n;
     return operator new(n);
 }
 void operator delete(void *p) noexcept

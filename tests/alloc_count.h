@@ -5,10 +5,15 @@
 #define VEMUTILS_TEST_ALLOC_COUNT_H
 
 // The test binary's global operator new counts its calls while enabled, so a
-// test can show that a stretch of code allocates nothing.
+// test can show that a stretch of code allocates nothing. operator new[]
+// also records the size it was last asked for, so a test can show that an
+// array is exactly as large as its contents.
+#include <cstddef>
+
 namespace allocCount {
 extern bool enabled;
 long calls();
+std::size_t lastArrayBytes();
 } // namespace allocCount
 
 #endif

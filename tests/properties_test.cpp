@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <climits>
 #include <map>
 #include <optional>
@@ -55,6 +57,14 @@ TEST(PropertiesFormat, LinesToPairs)
     std::string manyLines;
     for (int i = 0; i < 100000; ++i)
         manyLines += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    // Lines up to byte 4090, then "key=val" without a newline: the file is
+    // read in 4 KiB blocks, so the last line is cut by the first block's end
+    // and the last read returns its single last byte.
+    std::string cutByBlock;
+    for (int i = 0; cutByBlock.size() < 4000; ++i)
+        cutByBlock += "k" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    cutByBlock += "#" + std::string(4090 - cutByBlock.size() - 2, 'c') + "\n";
+    const std::string lastCutByBlock = cutByBlock + "key=val";
 
     struct Case {
         const char *name;
@@ -106,6 +116,18 @@ TEST(PropertiesFormat, LinesToPairs)
         {"last line without newline over the limit",
          "a=1\nk=" + x253 + "x",
          {{"a", "1"}, {"k", std::nullopt}}},
+        {"the last line cut by the block boundary, its last byte read alone",
+         lastCutByBlock,
+         {{"key", "val"}, {"k0", "0"}, {"key=va", std::nullopt}}},
+        {"an overlong last line without newline, its tail read alone",
+         "a=1\n" + std::string(4093, '='),
+         {{"a", "1"}, {"", std::nullopt}}},
+        {"an overlong last line without newline, a short tail after the block",
+         "a=1\n" + std::string(4100, '='),
+         {{"a", "1"}, {"", std::nullopt}}},
+        {"a one-byte last line without newline stores the empty key",
+         "a=1\n=",
+         {{"a", "1"}, {"", ""}}},
         {"random binary", "before=1\n" + binary + "\nafter=2\n", {{"before", "1"}, {"after", "2"}}},
         {"a 1 MiB line", "a=1\n" + std::string(1 << 20, 'x') + "=y\nb=2", {{"a", "1"}, {"b", "2"}}},
         {"100,000 lines",
@@ -166,6 +188,38 @@ TEST(PropertiesFormat, LongFileMatchesLineByLineReading)
             {key, it == expected.end() ? std::nullopt : std::optional<std::string>(it->second)});
     }
     expectLookups(props, lookups);
+}
+
+// Keys that agree for a word or more and then differ in one byte, in the
+// top bit, by one, or in length; many repeated with other values. Every key
+// must get the value of its first line, and keys never written stay absent.
+TEST(PropertiesFormat, KeysOrderedByteByByteFirstOccurrenceWins)
+{
+    std::mt19937 rng(5);
+    const std::string bytes = "a\x01\x7f\x80\xfe\xff";
+    std::vector<std::string> keys;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+        std::string key(rng() % 20, 'k');
+        for (char &c : key)
+            if (rng() % 4 == 0)
+                c = bytes[rng() % bytes.size()];
+        keys.push_back(key);
+        text += key + "=" + std::to_string(i) + "\n";
+    }
+    const auto expected = referenceParse(text);
+    ASSERT_LT(expected.size(), keys.size()) << "no key repeated";
+    TempDir dir;
+    cProperties props;
+    ASSERT_TRUE(props.load(dir.write("keys.properties", text).c_str()));
+    for (const auto &[key, value] : expected)
+        ASSERT_EQ(props.getString(key.c_str(), ABSENT), value) << "key of " << key.size();
+    for (std::string key : keys) {
+        key += "\x80";
+        if (expected.count(key) == 0) {
+            ASSERT_EQ(props.getString(key.c_str(), ABSENT), ABSENT);
+        }
+    }
 }
 
 TEST(PropertiesGetInt, DecimalWithStrtolRules)
@@ -267,6 +321,32 @@ TEST_F(PropertiesLoad, FailureReportsAndKeepsTheTable)
         EXPECT_EQ(props.getString("a", ABSENT), a);
         expectLookups(props, {{"a", "1"}, {"b", "2"}});
     }
+}
+
+// Open descriptors of this process.
+size_t openDescriptors()
+{
+    size_t n = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr)
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+TEST_F(PropertiesLoad, ReleasesEveryFileDescriptor)
+{
+    cProperties props;
+    const size_t before = openDescriptors();
+    ASSERT_GT(before, 0u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(props.load(first.c_str()));
+        // A directory opens, then fails to read; a missing file fails to open.
+        printedBy([&] { EXPECT_FALSE(props.load(dir.path().c_str())); });
+        printedBy([&] { EXPECT_FALSE(props.load("/nonexistent/vemutils.properties")); });
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }
 
 TEST_F(PropertiesLoad, NullKeyIsALogicError)

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "alloc_count.h"
+
 namespace {
 
 using Tokens = std::vector<std::string>;
@@ -177,6 +179,91 @@ TEST(ArgParserOneSep, Table)
     }
 }
 
+// Entries of the array the last parseList allocated, through this test's
+// operator new[]; 0 when another allocator replaced it (valgrind's, which
+// then reports any write past the array itself). A size of 0 is never
+// asked for: the array always holds the null pointer.
+size_t arrayEntries()
+{
+    return allocCount::lastArrayBytes() / sizeof(char *);
+}
+
+// True when the array last allocated holds exactly `entries` entries, or
+// when its size is not known (see arrayEntries).
+bool exactArray(size_t entries)
+{
+    const size_t got = arrayEntries();
+    return got == 0 || got == entries;
+}
+
+// The list is searched many bytes at a time. Every separator value next to
+// bytes that differ from it in one bit, in the top bit, in all bits, by one,
+// and next to the bytes that defeat carries (01, 7F, 80, FF), at every
+// position of a word and every alignment of the string. Separators right
+// before the string and right after its terminator must not count, and the
+// bytes around the string must stay as they were.
+TEST(ArgParserOneSep, WordPathMatchesByteByByteOnAdversarialWords)
+{
+    const unsigned char seps[] = {',', ' ', 0x01, 0x7D, 0x7E, 0x7F, 0x80, 0xFE, 0xFF};
+    const unsigned char others[] = {0x01, 0x7C, 0x7D, 0x7E, 0x7F, 0x80, 0xBF,
+                                    0xDF, 0xEF, 0xF7, 0xFB, 0xFD, 0xFE, 0xFF};
+    const size_t len = 20;
+    for (unsigned char sep : seps) {
+        std::vector<unsigned char> near(std::begin(others), std::end(others));
+        for (unsigned char flip : {0x01, 0x80, 0xFF})
+            near.push_back(static_cast<unsigned char>(sep ^ flip));
+        near.push_back(static_cast<unsigned char>(sep + 1));
+        near.push_back(static_cast<unsigned char>(sep - 1));
+        for (unsigned char other : near) {
+            if (other == sep || other == 0)
+                continue;
+            for (size_t offset = 0; offset < 8; ++offset)
+                for (size_t at = 0; at <= len; ++at)
+                    for (size_t run = 1; run <= 2; ++run) {
+                        std::string in(len, static_cast<char>(other));
+                        for (size_t i = at; i < at + run && i < len; ++i)
+                            in[i] = static_cast<char>(sep);
+                        std::string buf(offset, static_cast<char>(sep));
+                        buf += in;
+                        buf += '\0';
+                        buf.append(8, static_cast<char>(sep));
+                        const std::string around = buf;
+                        char **list = cArgParser::parseList(&buf[offset], static_cast<char>(sep));
+                        const Expected e = oneSepReference(in, static_cast<char>(sep));
+                        std::vector<size_t> starts;
+                        for (char **p = list; *p != nullptr; ++p)
+                            starts.push_back(static_cast<size_t>(*p - &buf[offset]));
+                        const size_t entries = arrayEntries();
+                        delete[] list;
+                        const std::string trace = show(in) + " at offset " +
+                                                  std::to_string(offset) + " sep " +
+                                                  show(std::string(1, static_cast<char>(sep)));
+                        ASSERT_EQ(starts, e.starts) << trace;
+                        ASSERT_TRUE(entries == 0 || entries == e.starts.size() + 1)
+                            << trace << ": array of " << entries;
+                        ASSERT_EQ(buf.substr(offset, len), e.bytes) << trace;
+                        ASSERT_EQ(buf.substr(0, offset), around.substr(0, offset)) << trace;
+                        ASSERT_EQ(buf.substr(offset + len), around.substr(offset + len)) << trace;
+                    }
+        }
+    }
+}
+
+TEST(ArgParserOneSep, LeadingSeparatorWithAnotherRightBeforeIt)
+{
+    char buf[] = ",,a";
+    char **list = cArgParser::parseList(buf + 1, ',');
+    const size_t entries = arrayEntries();
+    ASSERT_EQ(cArgParser::argCnt(list), 2);
+    EXPECT_EQ(list[0], buf + 1);
+    EXPECT_STREQ(list[0], "");
+    EXPECT_EQ(list[1], buf + 2);
+    EXPECT_STREQ(list[1], "a");
+    EXPECT_EQ(buf[0], ',') << "a byte before the string was touched";
+    EXPECT_TRUE(entries == 0 || entries == 3) << "array of " << entries;
+    delete[] list;
+}
+
 struct TwoSepCase {
     std::string in;
     char sep1, sep2;
@@ -208,6 +295,13 @@ TEST(ArgParserTwoSep, Table)
         {"=a,b", '=', ',', {"", "a", "b"}},
         {"cmd ,a", ' ', ',', {"cmd", "", "a"}},
         {",,,", ',', ',', {"", "", ""}},
+        // Runs of separators: every one after the first ends a token.
+        {",;;;", ',', ';', {"", "", "", ""}},
+        {",,", ',', ';', {"", ","}},
+        {";;;,", ',', ';', {";;;"}},
+        {",;; ;", ',', ';', {"", "", "", ""}},
+        {"a  ,  ", ',', ' ', {"a  "}},
+        {"a b  c   ", ' ', ' ', {"a", "b", "c"}},
         {"a=b=c", '=', ',', {"a", "b=c"}},
         // Bytes of 0x80 and above, as separators and next to whitespace;
         // in the C locale neither 0xA0 nor 0xFF is whitespace.
@@ -226,6 +320,9 @@ TEST(ArgParserTwoSep, Table)
         SCOPED_TRACE("input \"" + show(c.in) + "\" seps " + show(std::string{c.sep1, c.sep2}));
         Split s(c.in);
         s.two(c.sep1, c.sep2);
+        // Exactly as large as needed: with AddressSanitizer, an array one
+        // entry short is caught when the null pointer is written.
+        EXPECT_TRUE(exactArray(c.tokens.size() + 1)) << "array of " << arrayEntries();
         EXPECT_EQ(s.tokens(), c.tokens);
         EXPECT_EQ(s.count(), static_cast<int>(c.tokens.size()));
         EXPECT_LE(static_cast<size_t>(s.count()) + 1, twoSepRoom(c.in, c.sep1, c.sep2));
@@ -303,6 +400,8 @@ TEST_F(ArgParserGenerated, TwoSepMatchesReferenceAndStaysInsideArray)
         s.two(sep1, sep2);
         const std::string trace = show(in) + " seps " + show(std::string{sep1, sep2});
         ASSERT_LE(static_cast<size_t>(s.count()) + 1, twoSepRoom(in, sep1, sep2)) << trace;
+        ASSERT_TRUE(exactArray(static_cast<size_t>(s.count()) + 1))
+            << trace << ": array of " << arrayEntries();
         const Expected e = twoSepReference(in, sep1, sep2);
         ASSERT_EQ(s.offsets(), e.starts) << trace;
         ASSERT_EQ(s.bytes(), e.bytes) << trace;
