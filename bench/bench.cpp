@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // Timed benchmarks of the library next to the code a host would otherwise
 // use, and a summary of throughput and ratios to those peers at the end.
 // The instruction-counting modes are in counts.cpp.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 #ifndef VEMUTILS_BENCH_COUNTS_H
 #define VEMUTILS_BENCH_COUNTS_H
 

@@ -1,4 +1,8 @@
 #!/usr/bin/env bash
+
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
 # Runs the vemlink tool against the golden files in tests/vemlink/ (see the
 # README there) and through its own round trips and checks.
 #   tests/vemlink_test.sh VEMLINK [EMULATOR...]

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 #ifndef VEMLINK_CLI_H
 #define VEMLINK_CLI_H
 

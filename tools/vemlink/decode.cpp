@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // vemlink decode: lists the frames in a capture of link bytes, the way a
 // protocol analyser does, by running every byte through cHDLC::unFrameByte.
 #include <cerrno>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // vemlink demo: a host that reads its configuration, carries packets over a
 // pseudo-terminal with cHDLC, injects bit errors on the wire, takes the
 // received commands apart with cArgParser and checks everything against what

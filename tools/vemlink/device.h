@@ -1,5 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
+
 #ifndef VEMLINK_DEVICE_H
 #define VEMLINK_DEVICE_H
 

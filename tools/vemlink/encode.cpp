@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // vemlink encode: the frame cHDLC builds for one payload, as hex.
 #include <cerrno>
 #include <cstring>

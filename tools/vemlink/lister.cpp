@@ -1,5 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
+
 #include "lister.h"
 
 #include <cstdio>

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
 // vemlink: shows libvemutils at work on a byte-stream link, and takes link
 // bytes apart for whoever is debugging one.
 #include <cstring>

@@ -1,8 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
-// vemlink send: frames payloads with cHDLC::frameData, writes them to a
-// serial device and lists what comes back: a command console for a device
-// that speaks this framing.
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>

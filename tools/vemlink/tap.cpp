@@ -1,9 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
-// vemlink tap: sits between an application and its serial device. The
-// application gets a pseudo-terminal in place of the device; every byte is
-// forwarded both ways as soon as it is read, and each direction's frames are
-// listed by a cHDLC of its own.
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
