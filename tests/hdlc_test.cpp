@@ -11,12 +11,15 @@
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/StringQueueAppender.hh>
 
+#include <algorithm>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "alloc_count.h"
 #include "fcs16_reference.h"
+#include "rx_model.h"
 
 namespace {
 
@@ -466,6 +469,111 @@ TEST_F(HdlcTest, HostileStreamsLoseNothingGood)
                 ASSERT_TRUE(len == 0 || (len == SENTINEL_LEN && b == 0x7E)) << s.name;
         }
         EXPECT_EQ(receive(frame(good)), std::vector<Bytes>{good}) << s.name;
+    }
+}
+
+// The receive state, which the framer keeps protected, read from a subclass.
+struct RxProbe : cHDLC {
+    int length() const { return mRxLength; }
+    bool escaped() const { return mRxEscaped != 0; }
+    unsigned short crc() const { return mRxCrc; }
+};
+
+// Streams built to hit the receiver's special paths as often as possible:
+// escapes and flags next to each other and at the overlong limit, every
+// value escaped, and good frames dense in 7D and 7E with some damaged.
+std::vector<std::pair<std::string, Bytes>> adversarialStreams(cHDLC &builder)
+{
+    std::mt19937 rng(7);
+    std::vector<std::pair<std::string, Bytes>> out;
+
+    Bytes noise(1 << 18);
+    for (auto &b : noise)
+        b = static_cast<unsigned char>(rng());
+    out.emplace_back("noise", noise);
+
+    const unsigned char dense[] = {0x7D, 0x7E, 0x5D, 0x5E, 0x20, 0x00, 0xFF, 0x7C, 0x7F};
+    Bytes specials(1 << 18);
+    for (auto &b : specials)
+        b = dense[rng() % sizeof dense];
+    out.emplace_back("7D/7E-dense bytes", specials);
+
+    Bytes escapedValues;
+    for (int v = 0; v < 256; ++v) {
+        const Bytes one{0x7E, 0x7D, static_cast<unsigned char>(v), 0x41, 0x7D, 0x7D};
+        escapedValues.insert(escapedValues.end(), one.begin(), one.end());
+    }
+    escapedValues.push_back(0x7E);
+    out.emplace_back("every value escaped", escapedValues);
+
+    // Frames of 1018 to 1026 unstuffed bytes, an escape pair, a lone 7D or a
+    // 7D 7D pair placed at each of the last positions before the limit.
+    Bytes limits;
+    for (int n = 1018; n <= 1026; ++n) {
+        for (int at = n - 4; at <= n; ++at) {
+            for (const Bytes &special : {Bytes{0x7D, 0x5E}, Bytes{0x7D}, Bytes{0x7D, 0x7D}}) {
+                limits.push_back(0x7E);
+                for (int i = 0; i < n; ++i) {
+                    if (i == at)
+                        limits.insert(limits.end(), special.begin(), special.end());
+                    else
+                        limits.push_back(static_cast<unsigned char>(rng() % 0x7C));
+                }
+            }
+        }
+    }
+    limits.push_back(0x7E);
+    out.emplace_back("escapes at the overlong limit", limits);
+
+    Bytes frames;
+    for (int i = 0; i < 400; ++i) {
+        Bytes p(i < 8 ? 1017 + static_cast<size_t>(i) : rng() % 1030);
+        for (auto &b : p)
+            b = dense[rng() % sizeof dense];
+        Bytes wire(2 * p.size() + 6);
+        int n = 0;
+        builder.frameData(p.data(), static_cast<int>(p.size()), wire.data(), &n);
+        wire.resize(static_cast<size_t>(n));
+        if (i % 3 == 0)
+            wire[1 + rng() % static_cast<size_t>(n - 2)] ^=
+                static_cast<unsigned char>(1u << (rng() % 8));
+        frames.insert(frames.end(), wire.begin() + (i % 2), wire.end());
+    }
+    out.emplace_back("dense frames, some damaged", frames);
+    return out;
+}
+
+TEST_F(HdlcTest, ReceiverMatchesPlainRulesOnAdversarialStreams)
+{
+    log4cpp::Category::getInstance("cHDLCFramer").setPriority(log4cpp::Priority::INFO);
+    for (const auto &[name, stream] : adversarialStreams(framer)) {
+        RxProbe rx;
+        RxModel model;
+        Bytes want;
+        int delivered = 0;
+        for (size_t i = 0; i < stream.size(); ++i) {
+            unsigned char dst[1023 + 16];
+            std::fill(std::begin(dst), std::end(dst), SENTINEL_BYTE);
+            int len = SENTINEL_LEN;
+            const bool got = rx.unFrameByte(stream[i], dst, &len);
+            const int expect = model.take(stream[i], want);
+            ASSERT_EQ(got, expect == 1) << name << " at " << i;
+            if (expect == 1) {
+                ++delivered;
+                ASSERT_EQ(len + 2, static_cast<int>(want.size())) << name << " at " << i;
+                ASSERT_TRUE(std::equal(want.begin(), want.end(), dst)) << name << " at " << i;
+                ASSERT_EQ(dst[want.size()], SENTINEL_BYTE) << name << " at " << i;
+            } else {
+                ASSERT_EQ(len, expect == 0 ? 0 : SENTINEL_LEN) << name << " at " << i;
+                ASSERT_EQ(dst[0], SENTINEL_BYTE) << name << " at " << i;
+            }
+            ASSERT_EQ(rx.length(), static_cast<int>(model.held.size())) << name << " at " << i;
+            ASSERT_EQ(rx.escaped(), model.escaped) << name << " at " << i;
+            ASSERT_EQ(rx.crc(), model.crc) << name << " at " << i;
+        }
+        if (name.rfind("dense frames", 0) == 0) {
+            EXPECT_GT(delivered, 200) << name;
+        }
     }
 }
 
