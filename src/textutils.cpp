@@ -81,22 +81,31 @@ std::size_t countByte(const char *p, const char *end, char c)
     return n;
 }
 
-// Tokens the two-separator parse below finds in str: the same walk, without
-// writing. Ending a token only overwrites a separator the walk has passed.
-std::size_t countTokens(const char *p, char sep1, char sep2)
+// The two-separator walk from p: whitespace is skipped before each token,
+// the first token ends at sep1 and every later one at sep2. Returns the
+// number of tokens. With out, it also ends each token with a NUL and stores
+// it and the closing null pointer there; without, it writes nothing, which
+// sizes the array by the very walk that fills it. Ending a token only
+// overwrites a separator the walk has passed.
+std::size_t walkTokens(char *p, char sep1, char sep2, char **out)
 {
     std::size_t n = 0;
     char cur = sep1;
-    while (*p != '\0') {
+    for (p = skipSpace(p); *p != '\0'; p = skipSpace(p)) {
+        if (out != nullptr)
+            out[n] = p;
         ++n;
+        // strchr of NUL finds the terminator: a NUL cur only matches the end.
         p = std::strchr(p, cur);
         if (p == nullptr || *p == '\0')
             break;
+        if (out != nullptr)
+            *p = '\0';
         ++p;
         cur = sep2;
-        while (isSpace(*p))
-            ++p;
     }
+    if (out != nullptr)
+        out[n] = nullptr;
     return n;
 }
 
@@ -137,26 +146,12 @@ cArgParser::parseList(char *str, char sep)
     return list;
 }
 
-// Whitespace is skipped before the first token, and the tokens are counted
-// by the same walk the split makes, so the array is exactly full.
+// Sized by a first walk that writes nothing, so the array is exactly full
+// and the string is untouched if the allocation fails.
 char **cArgParser::parseList(char *str, char sep1, char sep2)
 {
-    char *const start = skipSpace(str);
-    const std::size_t n = countTokens(start, sep1, sep2);
-
-    char **list = new char *[n + 1];
-    char **out = list;
-    char cur = sep1;
-    for (char *p = start; *p != '\0'; p = skipSpace(p)) {
-        *out++ = p;
-        // strchr of NUL finds the terminator: a NUL cur only matches the end.
-        p = std::strchr(p, cur);
-        if (p == nullptr || *p == '\0')
-            break;
-        *p++ = '\0';
-        cur = sep2;
-    }
-    *out = nullptr;
+    char **list = new char *[walkTokens(str, sep1, sep2, nullptr) + 1];
+    walkTokens(str, sep1, sep2, list);
     return list;
 }
 
