@@ -110,6 +110,14 @@ frame=$(env LD_LIBRARY_PATH="$libdir" $emulator "$prefix/bin/vemlink" encode 616
   fail "vemlink does not run"
 [ "$frame" = "7E 61 62 63 25 9E 7E" ] || fail "installed vemlink encodes 616263 as '$frame'"
 echo "vemlink: ok"
+[ -f "$prefix/share/man/man1/vemlink.1" ] || fail "no share/man/man1/vemlink.1"
+completion=$prefix/share/bash-completion/completions/vemlink
+[ -f "$completion" ] || fail "no share/bash-completion/completions/vemlink"
+if [ -z "$emulator" ]; then
+  echo "== installed bash completion"
+  LD_LIBRARY_PATH="$libdir" "$here/completion_test.sh" "$completion" "$prefix/bin" ||
+    fail "the installed completion"
+fi
 
 cross=()
 [ -n "$toolchain" ] && cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
