@@ -3,23 +3,27 @@
 # SPDX-FileCopyrightText: 2026 The vemutils authors
 # SPDX-License-Identifier: MIT
 
-# Drives an installed bash completion of vemlink the way bash does on TAB:
+# Drives vemlink's bash completion, installed under PREFIX, the way bash
+# does on TAB: bash-completion loads it from PREFIX/share on first use, then
 # COMP_WORDS and COMP_CWORD for a command line, then the completion function,
 # with the installed vemlink first on PATH answering its --help.
-#   tests/completion_test.sh COMPLETION_FILE BIN_DIR
+#   tests/completion_test.sh PREFIX
 set -uo pipefail
-completion=$1
-export PATH=$2:$PATH
+prefix=$1
+export PATH=$prefix/bin:$PATH
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 : >"$tmp/ttyDEV"
 : >"$tmp/capture.bin"
 : >"$tmp/log"
 
-# shellcheck disable=SC1090
-source "$completion"
+# bash-completion's own loader, looking where the install put the file.
+# shellcheck disable=SC1091
+source /usr/share/bash-completion/bash_completion
+XDG_DATA_DIRS=$prefix/share __load_completion vemlink ||
+  { echo "FAIL: bash-completion finds no completion for vemlink under $prefix/share" >&2; exit 1; }
 [ "$(complete -p vemlink 2>/dev/null)" = "complete -F _vemlink vemlink" ] ||
-  { echo "FAIL: $completion does not register _vemlink for vemlink" >&2; exit 1; }
+  { echo "FAIL: the completion does not register _vemlink for vemlink" >&2; exit 1; }
 
 # complete_line LINE: the candidates for the last word of LINE (empty when
 # LINE ends in a space), sorted, one line.

@@ -115,7 +115,7 @@ completion=$prefix/share/bash-completion/completions/vemlink
 [ -f "$completion" ] || fail "no share/bash-completion/completions/vemlink"
 if [ -z "$emulator" ]; then
   echo "== installed bash completion"
-  LD_LIBRARY_PATH="$libdir" "$here/completion_test.sh" "$completion" "$prefix/bin" ||
+  LD_LIBRARY_PATH="$libdir" "$here/completion_test.sh" "$prefix" ||
     fail "the installed completion"
 fi
 
