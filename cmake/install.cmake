@@ -4,7 +4,8 @@
 # Install rules. Components follow the usual distribution split:
 #   Runtime      the shared objects and their SONAME links
 #   Development  headers, the link-time names, the CMake package, vemutils.pc
-#   Tools        the vemlink program, which needs Runtime
+#   Tools        the vemlink program (needs Runtime), its manual page and
+#                its bash completion
 include(CMakePackageConfigHelpers)
 
 set(VEMUTILS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vemutils)
@@ -18,6 +19,12 @@ install(FILES vemlog/log4cpp.properties
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
 
 install(TARGETS vemlink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
+install(FILES tools/vemlink/vemlink.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
+# Where bash-completion loads a command's completion from on first use.
+set(VEMUTILS_BASH_COMPLETION_DIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  CACHE STRING "Folder for vemlink's bash completion")
+install(FILES tools/vemlink/vemlink.bash RENAME vemlink
+  DESTINATION ${VEMUTILS_BASH_COMPLETION_DIR} COMPONENT Tools)
 
 install(EXPORT vemutilsTargets NAMESPACE vemutils::
   DESTINATION ${VEMUTILS_CMAKE_DIR} COMPONENT Development)

@@ -5,7 +5,8 @@
 
 # Installs a built tree into a temporary prefix, component by component, and
 # builds and runs an out-of-tree consumer against it with find_package and
-# with pkg-config.
+# with pkg-config, natively also with each of ld.bfd, gold and lld under
+# -Wl,--as-needed.
 #   tests/install_test.sh BUILD_DIR [TOOLCHAIN_FILE EMULATOR CXX]
 #   tests/install_test.sh --absolute-dirs SOURCE_DIR
 # With a toolchain file (a cross build) the consumer is cross-compiled and run
@@ -38,20 +39,22 @@ check_pc() {
 consume_cmake() {
   local prefix=$1 libdir=$2
   shift 2
-  echo "== consumer through find_package"
+  echo "== consumer through find_package $*"
   rm -rf "$tmp/cmake-build"
   cmake -S "$here/consumer" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
   cmake --build "$tmp/cmake-build" >/dev/null
   env LD_LIBRARY_PATH="$libdir" $emulator "$tmp/cmake-build/consumer"
 }
 
-# consume_pc CXX LIBDIR: pkg-config consumer with the environment as set, run.
+# consume_pc CXX LIBDIR [FLAGS...]: pkg-config consumer with the environment
+# as set, run.
 consume_pc() {
   local cxx=$1 libdir=$2
-  echo "== consumer through pkg-config"
+  shift 2
+  echo "== consumer through pkg-config $*"
   pkg-config --exists 'vemutils >= 0.1' || fail "pkg-config does not find vemutils"
   # shellcheck disable=SC2046
-  $cxx -std=c++17 -o "$tmp/pc-consumer" "$here/consumer/main.cpp" $(pkg-config --cflags --libs vemutils)
+  $cxx -std=c++17 "$@" -o "$tmp/pc-consumer" "$here/consumer/main.cpp" $(pkg-config --cflags --libs vemutils)
   env LD_LIBRARY_PATH="$libdir" $emulator "$tmp/pc-consumer"
 }
 
@@ -107,6 +110,14 @@ frame=$(env LD_LIBRARY_PATH="$libdir" $emulator "$prefix/bin/vemlink" encode 616
   fail "vemlink does not run"
 [ "$frame" = "7E 61 62 63 25 9E 7E" ] || fail "installed vemlink encodes 616263 as '$frame'"
 echo "vemlink: ok"
+[ -f "$prefix/share/man/man1/vemlink.1" ] || fail "no share/man/man1/vemlink.1"
+completion=$prefix/share/bash-completion/completions/vemlink
+[ -f "$completion" ] || fail "no share/bash-completion/completions/vemlink"
+if [ -z "$emulator" ]; then
+  echo "== installed bash completion"
+  LD_LIBRARY_PATH="$libdir" "$here/completion_test.sh" "$prefix" ||
+    fail "the installed completion"
+fi
 
 cross=()
 [ -n "$toolchain" ] && cross=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
@@ -114,6 +125,14 @@ consume_cmake "$prefix" "$libdir" "${cross[@]}"
 
 if [ -z "$toolchain" ]; then
   PKG_CONFIG_PATH="$libdir/pkgconfig" consume_pc c++ "$libdir"
+  # The consumer calls nothing of the logger itself; only libvemutils does.
+  # Under --as-needed, gold and lld (unlike ld.bfd) drop a library that
+  # nothing before it on the line uses, and the program then fails to load
+  # with "undefined symbol: _ZN7cVemlogC2EPKc" unless the link keeps it.
+  for ld in bfd gold lld; do
+    consume_cmake "$prefix" "$libdir" -DCMAKE_EXE_LINKER_FLAGS="-fuse-ld=$ld -Wl,--as-needed"
+    PKG_CONFIG_PATH="$libdir/pkgconfig" consume_pc c++ "$libdir" -fuse-ld=$ld -Wl,--as-needed
+  done
   exit 0
 fi
 

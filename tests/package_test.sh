@@ -40,7 +40,7 @@ unpack() {
     fail "libvemutils0 ($arch) contents"
   diff -u - "$tmp/libvemlog0.list" <<<$'usr/lib/MA/libvemlog.so.0\nusr/lib/MA/libvemlog.so.0.1.0' ||
     fail "libvemlog0 ($arch) contents"
-  diff -u - "$tmp/vemlink.list" <<<$'usr/bin/vemlink\nusr/share/man/man1/vemlink.1.gz' ||
+  diff -u - "$tmp/vemlink.list" <<<$'usr/bin/vemlink\nusr/share/bash-completion/completions/vemlink\nusr/share/man/man1/vemlink.1.gz' ||
     fail "vemlink ($arch) contents"
   for f in usr/include/vemutils/hdlc.h usr/include/vemutils/vemlog.h usr/lib/MA/libvemutils.so \
     usr/lib/MA/libvemlog.so usr/lib/MA/pkgconfig/vemutils.pc usr/lib/MA/cmake/vemutils/vemutilsConfig.cmake; do
