@@ -449,6 +449,10 @@ PYBIND11_MODULE(_vemutils, m)
     m.doc() = "The vemutils library: FCS-16, the HDLC-like framer, properties files, "
               "the process configuration and in-place splitting.";
 
+    // The docstrings open with their Python signatures.
+    py::options options;
+    options.disable_function_signatures();
+
     routeLogToPython();
 
     m.attr("INIT_CRC") = cCrc::INIT_CRC;
@@ -483,8 +487,9 @@ PYBIND11_MODULE(_vemutils, m)
                        "Framer()\n\n"
                        "One HDLC-like framer (cHDLC): builds frames and receives a byte\n"
                        "stream, keeping the frame being received across feed() calls.\n"
-                       "Frames carry 0 to 1021 payload bytes. Not to be shared between\n"
-                       "threads without a lock. Logs to the logging logger 'cHDLCFramer'.")
+                       "Frames carry 0 to 1021 payload bytes. One framer receives one\n"
+                       "stream: feed it the chunks in order. Logs to the logging logger\n"
+                       "'cHDLCFramer'.")
         .def(py::init(&makeFramer))
         .def("frame", &Framer::frame, py::arg("payload"),
              "frame(payload: bytes) -> bytes\n\n"
@@ -520,9 +525,10 @@ PYBIND11_MODULE(_vemutils, m)
              "get_int(key: str, default=0) -> int\n\n"
              "The value read like strtol(value, NULL, 10), saturated to 32 bits:\n"
              "'12abc' gives 12, '0x10' and '' give 0; default when key is absent.")
-        .def("__getitem__", &Properties::item, py::arg("key"))
-        .def("__contains__", &Properties::contains, py::arg("key"))
-        .def("__len__", &Properties::size)
+        .def("__getitem__", &Properties::item, py::arg("key"),
+             "p[key] -> str: the value of key; KeyError when it is absent.")
+        .def("__contains__", &Properties::contains, py::arg("key"), "key in p")
+        .def("__len__", &Properties::size, "len(p): the number of keys.")
         .def(
             "__iter__", [](const Properties &p) { return py::iter(p.keys()); },
             "Keys in the table's order: bytes compared unsigned.")
