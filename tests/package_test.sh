@@ -6,8 +6,9 @@
 # Builds the Debian packages and uses them the way a target would:
 #   - native packages (scripts/package --nocheck: the suite has run already),
 #     unpacked with dpkg -x into a temporary root: contents, relations and
-#     versions, then a consumer built and run against that root through
-#     find_package and through pkg-config;
+#     versions, the Python module imported from that root, then a consumer
+#     built and run against that root through find_package and through
+#     pkg-config;
 #   - armhf packages (scripts/package --arch armhf), unpacked into a second
 #     root: the packaged vemlink run under qemu-arm, finding the packaged
 #     libraries at their real paths (-L root), logging with the packaged
@@ -64,6 +65,19 @@ native=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 unpack "$native" "$tmp/root"
 libdir=$tmp/root/usr/lib/$multiarch
+
+echo "== python3-vemutils (native only), imported from the unpacked packages"
+deb=build/packages/python3-vemutils_${version}_$native.deb
+[ -f "$deb" ] || fail "$deb missing"
+deps=$(dpkg-deb -f "$deb" Depends)
+[[ "$deps" == *"libvemutils0 (= $version)"* && "$deps" == *"python3 (>= 3."* && "$deps" == *python3-serial* ]] ||
+  fail "python3-vemutils Depends: $deps"
+dpkg -x "$deb" "$tmp/root"
+PYTHONPATH=$tmp/root/usr/lib/python3/dist-packages LD_LIBRARY_PATH=$libdir /usr/bin/python3 -c '
+import sys, vemutils
+assert vemutils.__file__.startswith(sys.argv[1]), vemutils.__file__
+assert vemutils.Framer().feed(vemutils.Framer().frame(b"abc")) == [b"abc"]
+print("python3-vemutils: ok")' "$tmp/root/usr/lib/python3/dist-packages" || fail "python3-vemutils does not import"
 
 echo "== consumer through find_package, against the unpacked packages"
 cmake -S tests/consumer -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$tmp/root/usr" >/dev/null

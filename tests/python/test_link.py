@@ -1,0 +1,62 @@
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
+"""Link over a real pseudo-terminal, the test playing the device."""
+
+import time
+
+import pytest
+import serial
+
+import vemutils
+from fake_device import FakeDevice
+
+# The machine may be loaded and the suite may run under emulation.
+TIMEOUT = 10.0
+
+
+def test_request_and_reply(device):
+    with vemutils.Link(device.path) as link:
+        for payload in [b"ping", b"", b"\x7e\x7d" * 10, bytes(range(256)) * 3 + bytes(253)]:
+            assert link.request(payload, timeout=TIMEOUT) == payload
+    assert device.received[-1] == bytes(range(256)) * 3 + bytes(253)
+    assert not link.serial.is_open
+
+
+def test_receive_times_out_and_request_raises():
+    with FakeDevice(answer=lambda payload: None) as silent:
+        with vemutils.Link(silent.path, baudrate=9600) as link:
+            start = time.monotonic()
+            assert link.receive(timeout=0.2) is None
+            assert time.monotonic() - start >= 0.2
+            with pytest.raises(TimeoutError):
+                link.request(b"anyone?", timeout=0.2)
+        deadline = time.monotonic() + TIMEOUT
+        while not silent.received and time.monotonic() < deadline:
+            time.sleep(0.01)
+        assert silent.received == [b"anyone?"]
+
+
+def test_frames_cut_anywhere_and_queued(device):
+    framer = vemutils.Framer()
+    wire = b"noise" + framer.frame(b"one") + framer.frame(b"two")[:-1] + framer.frame(b"three")
+    with vemutils.Link(device.path) as link:
+        for i in range(len(wire)):
+            device.write(wire[i:i + 1])
+        assert link.receive(timeout=TIMEOUT) == b"one"
+        assert link.receive(timeout=TIMEOUT) == b"two"
+        assert link.receive(timeout=TIMEOUT) == b"three"
+        assert link.receive(timeout=0.1) is None
+        assert link.framer.crc_errors == 1    # the noise before the first flag
+
+
+def test_open_serial_and_url():
+    with FakeDevice() as device:
+        port = serial.Serial(device.path, 115200, timeout=0)
+        with vemutils.Link(port) as link:
+            assert link.request(b"x", timeout=TIMEOUT) == b"x"
+        assert port.is_open                   # not ours to close
+        port.close()
+    with vemutils.Link("loop://") as link:
+        link.send(b"looped")
+        assert link.receive(timeout=TIMEOUT) == b"looped"
