@@ -26,6 +26,8 @@ void Lister::setPrefix(const char *prefix)
 // the last flag means it dropped them (an overlong frame, a lone 7D).
 void Lister::feed(const unsigned char *p, size_t n)
 {
+    if (mSink != nullptr)
+        mSink->arrived();
     for (const unsigned char *end = p + n; p != end; ++p, ++mOffset) {
         int len = LEN_UNTOUCHED;
         const bool ok = mFramer.unFrameByte(*p, mFrame, &len);
@@ -61,6 +63,9 @@ void Lister::finish(const char *label)
 void Lister::row(long &count, const char *status, const unsigned char *data, size_t len)
 {
     ++count;
+    if (mSink != nullptr)
+        mSink->frame(
+            {status, mStart, mWire, mWireLen < WIRE_KEEP ? mWireLen : WIRE_KEEP, mWireLen});
     const size_t shown = len < WIRE_KEEP ? len : WIRE_KEEP;
     std::printf("%s%8lld  %6zu  %s", mPrefix, mStart, len, status);
     if (len > 0) {
