@@ -40,7 +40,9 @@ unpack() {
     fail "libvemutils0 ($arch) contents"
   diff -u - "$tmp/libvemlog0.list" <<<$'usr/lib/MA/libvemlog.so.0\nusr/lib/MA/libvemlog.so.0.1.0' ||
     fail "libvemlog0 ($arch) contents"
-  diff -u - "$tmp/vemlink.list" <<<$'usr/bin/vemlink\nusr/share/man/man1/vemlink.1.gz' ||
+  # vemlink, its man page, and its parts for Wireshark: the extcap entry and
+  # the dissector in the global folders of Debian's Wireshark.
+  diff -u - "$tmp/vemlink.list" <<<$'usr/bin/vemlink\nusr/lib/MA/wireshark/extcap/vemlink\nusr/lib/MA/wireshark/plugins/vemlink.lua\nusr/share/man/man1/vemlink.1.gz' ||
     fail "vemlink ($arch) contents"
   for f in usr/include/vemutils/hdlc.h usr/include/vemutils/vemlog.h usr/lib/MA/libvemutils.so \
     usr/lib/MA/libvemlog.so usr/lib/MA/pkgconfig/vemutils.pc usr/lib/MA/cmake/vemutils/vemutilsConfig.cmake; do
@@ -64,6 +66,15 @@ native=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 unpack "$native" "$tmp/root"
 libdir=$tmp/root/usr/lib/$multiarch
+
+echo "== the packaged Wireshark parts: the extcap entry runs the packaged vemlink"
+LD_LIBRARY_PATH=$libdir "$tmp/root/usr/lib/$multiarch/wireshark/extcap/vemlink" --extcap-interfaces |
+  grep -qx 'interface {value=vemlink}{display=vemlink: frames of an HDLC-like serial link}' ||
+  fail "the packaged extcap entry does not answer --extcap-interfaces"
+if command -v tshark >/dev/null; then
+  tshark -X lua_script:"$tmp/root/usr/lib/$multiarch/wireshark/plugins/vemlink.lua" -G protocols 2>/dev/null |
+    grep -q $'\tvemlink\t' || fail "tshark does not load the packaged dissector"
+fi
 
 echo "== consumer through find_package, against the unpacked packages"
 cmake -S tests/consumer -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$tmp/root/usr" >/dev/null
