@@ -72,8 +72,11 @@ LD_LIBRARY_PATH=$libdir "$tmp/root/usr/lib/$multiarch/wireshark/extcap/vemlink" 
   grep -qx 'interface {value=vemlink}{display=vemlink: frames of an HDLC-like serial link}' ||
   fail "the packaged extcap entry does not answer --extcap-interfaces"
 if command -v tshark >/dev/null; then
-  tshark -X lua_script:"$tmp/root/usr/lib/$multiarch/wireshark/plugins/vemlink.lua" -G protocols 2>/dev/null |
-    grep -q $'\tvemlink\t' || fail "tshark does not load the packaged dissector"
+  printf '\x7e\x61\x62\x63\x25\x9e\x7e' |
+    LD_LIBRARY_PATH=$libdir "$tmp/root/usr/bin/vemlink" decode --pcap "$tmp/abc.pcapng" >/dev/null
+  read -r status payload < <(tshark -r "$tmp/abc.pcapng" -T fields -e vemlink.status -e vemlink.payload \
+    -X lua_script:"$tmp/root/usr/lib/$multiarch/wireshark/plugins/vemlink.lua" 2>/dev/null)
+  [ "$status $payload" = "ok 616263" ] || fail "the packaged dissector shows '$status $payload'"
 fi
 
 echo "== consumer through find_package, against the unpacked packages"
