@@ -449,7 +449,8 @@ def control_channel(tmp):
           messages == [(b"T", 0, 6, "vemlink: the application's end is " + str(app_path)),
                        (b"T", 0, 1, str(app_path))],
           "control channel messages: %s" % messages)
-    check(run.stop() == 0, "extcap capture on SIGTERM: " + run.drain())
+    status = run.stop()
+    check(status == 0, "extcap capture on SIGTERM: status %s: %s" % (status, run.drain()))
     head = os.read(capture, 4)
     check(head == b"\x0a\x0d\x0d\x0a", "extcap: no pcapng section in the FIFO: %r" % head)
     for fd in (capture, writer, control):

@@ -57,7 +57,12 @@ class Capture::Sink : public FrameSink {
 public:
     Sink(Capture &capture, char mark) : mCapture(capture), mMark(mark) {}
     void arrived() override { mTime = wallMicros(); }
-    void frame(const WireFrame &f) override { mCapture.record(mMark, mTime, f); }
+    void frame(const WireFrame &f) override
+    {
+        if (mTime == 0) // a lister that never said when it read
+            mTime = wallMicros();
+        mCapture.record(mMark, mTime, f);
+    }
 
 private:
     Capture &mCapture;

@@ -85,6 +85,7 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
             break;
         if (n < 0)
             return failure(name, std::string(path) + ": " + std::strerror(errno));
+        lister.arrived();
         if (timed) {
             char prefix[32];
             std::snprintf(prefix, sizeof prefix, "%10.6f  ", clock.seconds());
@@ -170,6 +171,7 @@ int runDecode(int argc, char **argv)
         lister.setSink(sink);
         if (timed)
             lister.setPrefix("  0.000000  ");
+        lister.arrived();
         lister.feed(bytes.data(), bytes.size());
         lister.finish();
         const int status = finishOutput(name);

@@ -26,8 +26,6 @@ void Lister::setPrefix(const char *prefix)
 // the last flag means it dropped them (an overlong frame, a lone 7D).
 void Lister::feed(const unsigned char *p, size_t n)
 {
-    if (mSink != nullptr)
-        mSink->arrived();
     for (const unsigned char *end = p + n; p != end; ++p, ++mOffset) {
         int len = LEN_UNTOUCHED;
         const bool ok = mFramer.unFrameByte(*p, mFrame, &len);

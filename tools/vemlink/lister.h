@@ -25,7 +25,8 @@ struct WireFrame {
 };
 
 // Whoever wants the frames besides the listing (a capture file). arrived()
-// comes as a lister is fed more bytes, before the frames they close.
+// comes when the bytes that are fed next were read (see Lister::arrived),
+// before the frames they close.
 class FrameSink {
 public:
     virtual ~FrameSink() = default;
@@ -53,6 +54,14 @@ public:
     // Hands every listed frame to sink as well (nullptr: none); the sink
     // must outlive the lister's use.
     void setSink(FrameSink *sink) { mSink = sink; }
+
+    // To be called just after each read whose bytes will be fed, so that
+    // the sink stamps the frames they close with the time of the read.
+    void arrived()
+    {
+        if (mSink != nullptr)
+            mSink->arrived();
+    }
 
     long ok() const { return mOk; }
     long long bytes() const { return mOffset; }

@@ -105,10 +105,10 @@ int runMonitor(int argc, char **argv)
         if (capture.active())
             lines[k].lister.setSink(capture.sink(lines[k].mark));
     }
+    StopSignals stop;
     std::fprintf(stderr, "vemlink monitor: %s (>) and %s (<) at %ld baud\n", paths[0], paths[1],
                  link.baud);
 
-    StopSignals stop;
     const Clock clock;
     Lister::header(true);
     std::fflush(stdout);
@@ -135,6 +135,7 @@ int runMonitor(int argc, char **argv)
                 fault = std::string(paths[k]) + ": reading: " + std::strerror(errno);
             if (n <= 0)
                 break;
+            l.lister.arrived();
             char prefix[32];
             std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), l.mark);
             l.lister.setPrefix(prefix);

@@ -111,6 +111,7 @@ Read forward(Direction &d, const Clock &clock)
         return Read::CLOSED;
     if (n < 0)
         return Read::READ_FAILED;
+    d.lister.arrived();
     d.len = static_cast<size_t>(n);
     d.done = 0;
     const bool pushed = d.push();
@@ -228,13 +229,15 @@ int runTap(int argc, char **argv)
         rx->lister.setSink(capture.sink('<'));
     }
 
+    // Before the application's end is told: whoever starts the application
+    // on it may end the tap at once.
+    StopSignals stop;
     std::fprintf(stderr, "vemlink tap: %s at %ld baud; the application's end is %s%s%s\n",
                  link.device, link.baud, pty.name().c_str(),
                  linkPath != nullptr ? ", linked from " : "", linkPath != nullptr ? linkPath : "");
     if (gAnnounce != nullptr)
         gAnnounce("the application's end is " + pty.name());
 
-    StopSignals stop;
     const Clock clock;
     Lister::header(true);
     std::fflush(stdout);
