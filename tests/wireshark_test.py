@@ -458,6 +458,51 @@ def control_channel(tmp):
     dev.close()
 
 
+def extcap_modes(tmp):
+    """--mode listen is decode --device, --mode monitor takes --device2;
+    both stream into the FIFO until SIGTERM."""
+    for mode in ("listen", "monitor"):
+        a, b = Pty(), Pty()
+        fifo = os.path.join(tmp, mode + ".fifo")
+        os.mkfifo(fifo)
+        args = ["extcap", "--capture", "--extcap-interface", "vemlink", "--fifo", fifo,
+                "--device", a.path, "--mode", mode, "--baud", "19200"]
+        if mode == "monitor":
+            args += ["--device2", b.path]
+        run = Vemlink(args, os.path.join(tmp, mode + ".out"))
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        got = bytearray()
+
+        def take(seconds):
+            deadline = time.time() + seconds
+            while time.time() < deadline:
+                if select.select([reader], [], [], 0.05)[0]:
+                    chunk = os.read(reader, 65536)
+                    got.extend(chunk)
+                    if not chunk and run.proc.poll() is not None:
+                        return
+
+        take(1.0)  # the devices set up
+        send(a.master, frame(b"from a"))
+        if mode == "monitor":
+            take(0.3)
+            send(b.master, frame(b"from b"))
+        take(1.0)
+        run.proc.send_signal(signal.SIGTERM)
+        take(WAIT)
+        check(run.proc.wait(WAIT) == 0, "extcap --mode %s on SIGTERM: %s" % (mode, run.drain()))
+        os.close(reader)
+        path = os.path.join(tmp, mode + ".pcapng")
+        with open(path, "wb") as f:
+            f.write(got)
+        want = [(INBOUND, "ok", b"from a")] if mode == "listen" else \
+            [(OUTBOUND, "ok", b"from a"), (INBOUND, "ok", b"from b")]
+        rows = records(path)
+        check([r[:3] for r in rows] == want, "extcap --mode %s: %s" % (mode, rows))
+        a.close()
+        b.close()
+
+
 def main():
     if shutil.which("tshark") is None:
         if EMULATOR:
@@ -474,6 +519,7 @@ def main():
             user_dissector(tmp, pcap)
         monitor_capture(tmp)
         control_channel(tmp)
+        extcap_modes(tmp)
         live_capture(tmp)
     finally:
         shutil.rmtree(tmp)

@@ -134,9 +134,25 @@ int runExtcap(int argc, char **argv)
     const char *controlIn = nullptr;
     const char *controlOut = nullptr;
     bool rtscts = false;
+    const char *ignored = nullptr;
+    // The options with a value; Wireshark's own that vemlink has no use for
+    // go to ignored.
+    const struct {
+        const char *option;
+        const char **value;
+    } valued[] = {{"--fifo", &fifo},
+                  {"--device", &device},
+                  {"--device2", &device2},
+                  {"--mode", &mode},
+                  {"--link", &linkPath},
+                  {"--baud", &baud},
+                  {"--extcap-control-in", &controlIn},
+                  {"--extcap-control-out", &controlOut},
+                  {"--extcap-interface", &ignored},
+                  {"--extcap-version", &ignored},
+                  {"--extcap-capture-filter", &ignored}};
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
-        const char *ignored = nullptr;
         if (isHelp(arg)) {
             std::fputs(USAGE, stdout);
             return finishOutput(name);
@@ -151,20 +167,19 @@ int runExtcap(int argc, char **argv)
             what = CAPTURE;
         else if (std::strcmp(arg, "--rtscts") == 0)
             rtscts = true;
-        else if (takeValue(argc, argv, i, "--fifo", fifo) ||
-                 takeValue(argc, argv, i, "--device", device) ||
-                 takeValue(argc, argv, i, "--device2", device2) ||
-                 takeValue(argc, argv, i, "--mode", mode) ||
-                 takeValue(argc, argv, i, "--link", linkPath) ||
-                 takeValue(argc, argv, i, "--baud", baud) ||
-                 takeValue(argc, argv, i, "--extcap-control-in", controlIn) ||
-                 takeValue(argc, argv, i, "--extcap-control-out", controlOut) ||
-                 takeValue(argc, argv, i, "--extcap-interface", ignored) ||
-                 takeValue(argc, argv, i, "--extcap-version", ignored) ||
-                 takeValue(argc, argv, i, "--extcap-capture-filter", ignored))
-            continue;
-        else
-            return usageError(name, std::string("unknown argument ") + arg);
+        else {
+            bool taken = false;
+            for (const auto &v : valued) {
+                if (!takeValue(argc, argv, i, v.option, *v.value))
+                    continue;
+                if (*v.value == nullptr)
+                    return usageError(name, std::string(v.option) + " needs a value");
+                taken = true;
+                break;
+            }
+            if (!taken)
+                return usageError(name, std::string("unknown argument ") + arg);
+        }
     }
     switch (what) {
     case INTERFACES:
@@ -183,7 +198,7 @@ int runExtcap(int argc, char **argv)
         break;
     }
 
-    if (fifo == nullptr || mode == nullptr)
+    if (fifo == nullptr)
         return usageError(name, "--capture needs --fifo");
     if (device == nullptr || *device == '\0')
         return usageError(name, "--capture needs --device");
