@@ -366,6 +366,9 @@ def live_capture(tmp):
     if folder is None or os.path.lexists(entry):
         print("SKIP: live capture: %s exists already (an installed vemlink?)" % entry)
         return
+    if not os.access(folder, os.W_OK):
+        print("SKIP: live capture: cannot add an entry to %s" % folder)
+        return
     wrapper = os.path.join(tmp, "extcap-vemlink")
     with open(wrapper, "w") as f:
         words = " ".join("'%s'" % w for w in EMULATOR + [os.path.abspath(VEMLINK)])
