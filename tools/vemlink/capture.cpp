@@ -128,8 +128,8 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     while (status < 3 && std::strcmp(f.status, STATUSES[status]) != 0)
         ++status;
 
-    std::vector<unsigned char> packet;
-    packet.reserve(TAGS + HEADER + f.kept);
+    std::vector<unsigned char> &packet = mPacket;
+    packet.clear();
     putBig(packet, EXP_PDU_TAG_DISSECTOR_NAME, 2);
     putBig(packet, sizeof DISSECTOR, 2);
     packet.insert(packet.end(), DISSECTOR, DISSECTOR + sizeof DISSECTOR);

@@ -24,6 +24,7 @@
 // short (partial).
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lister.h"
 #include "pcapng.h"
@@ -64,6 +65,7 @@ private:
     std::string mError;
     std::unique_ptr<PcapngWriter> mWriter;
     std::unique_ptr<Sink> mSinks[2];
+    std::vector<unsigned char> mPacket; // the record being written
 };
 
 // Told the things a user must know while a command runs (the tap's

@@ -20,11 +20,13 @@ const uint16_t SHB_USERAPPL = 4;
 const uint16_t IF_NAME = 2;
 const uint16_t EPB_FLAGS = 2;
 
-// A block under construction; the fields go in little-endian.
+// A block under construction in a buffer that is reused from block to
+// block; the fields go in little-endian.
 class Block {
 public:
-    explicit Block(uint32_t type)
+    Block(std::vector<unsigned char> &buffer, uint32_t type) : mBytes(buffer)
     {
+        mBytes.clear();
         put32(type);
         put32(0); // total length, set by finish()
     }
@@ -68,14 +70,14 @@ public:
     }
 
 private:
-    std::vector<unsigned char> mBytes;
+    std::vector<unsigned char> &mBytes;
 };
 
 } // namespace
 
 bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::string &application)
 {
-    Block shb(SECTION_HEADER);
+    Block shb(mBlock, SECTION_HEADER);
     shb.put32(BYTE_ORDER_MAGIC);
     shb.put16(1); // version 1.0
     shb.put16(0);
@@ -85,7 +87,7 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
     if (!write(shb.finish()))
         return false;
 
-    Block idb(INTERFACE_DESCRIPTION);
+    Block idb(mBlock, INTERFACE_DESCRIPTION);
     idb.put16(linkType);
     idb.put16(0); // reserved
     idb.put32(0); // no snapshot length limit
@@ -97,7 +99,7 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
 bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen,
                           size_t originalLen, uint32_t flags)
 {
-    Block epb(ENHANCED_PACKET);
+    Block epb(mBlock, ENHANCED_PACKET);
     epb.put32(0); // interface 0
     epb.put32(static_cast<uint32_t>(timeUs >> 32));
     epb.put32(static_cast<uint32_t>(timeUs));

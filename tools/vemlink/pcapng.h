@@ -41,6 +41,7 @@ private:
     bool write(const std::vector<unsigned char> &block);
 
     int mFd;
+    std::vector<unsigned char> mBlock; // the block being written
 };
 
 #endif
