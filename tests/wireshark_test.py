@@ -269,6 +269,27 @@ def tap_capture(tmp):
     return pcap
 
 
+def tap_to_stdout(tmp):
+    """tap --pcap -: the capture on standard output, the listing on
+    standard error, as for 'vemlink tap ... --pcap - | wireshark -k -i -'."""
+    dev = Pty()
+    out = os.path.join(tmp, "stdout.pcapng")
+    tap = Vemlink(["tap", dev.path, "--pcap", "-"], out)
+    app_path = tap.app_end()
+    if app_path is None:
+        return
+    app = os.open(app_path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    send(dev.master, frame(b"hello"))
+    check(receive(app, 9) == frame(b"hello"), "tap --pcap -: not forwarded")
+    check(tap.stop() == 0, "tap --pcap - on SIGTERM: " + tap.drain())
+    os.close(app)
+    dev.close()
+    check([r[:3] for r in records(out)] == [(INBOUND, "ok", b"hello")],
+          "tap --pcap -: standard output is not the capture")
+    check("68 65 6C 6C 6F  |hello|" in tap.drain() and "summary <: frames 1" in tap.drain(),
+          "tap --pcap -: the listing is not on standard error: " + tap.drain())
+
+
 def decode_capture(tmp):
     """decode --pcap of the bytes a tap saved, to a file and to standard
     output; a file that exists is never overwritten."""
@@ -519,6 +540,7 @@ def main():
         pcap = tap_capture(tmp)
         if pcap:
             decode_capture(tmp)
+            tap_to_stdout(tmp)
             user_dissector(tmp, pcap)
         monitor_capture(tmp)
         control_channel(tmp)
