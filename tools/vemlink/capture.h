@@ -18,10 +18,10 @@
 // and then those bytes as received, still stuffed, FCS included. A cut
 // frame (over 2046 bytes, never a good one) keeps its first bytes; the
 // packet's original length counts them all. The packet's time is the wall
-// clock when the read holding the closing flag came in; epb_flags carry the
-// direction (< inbound, > outbound) and, for a frame that is not ok, a
-// link-layer error bit: CRC error, packet too long (dropped), packet too
-// short (partial).
+// clock when the read holding the closing flag came in (for a partial frame,
+// the last read of its bytes); epb_flags carry the direction (< inbound,
+// > outbound) and, for a frame that is not ok, a link-layer error bit: CRC
+// error, packet too long (dropped), packet too short (partial).
 #include <memory>
 #include <string>
 #include <vector>
