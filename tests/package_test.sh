@@ -41,7 +41,9 @@ unpack() {
     fail "libvemutils0 ($arch) contents"
   diff -u - "$tmp/libvemlog0.list" <<<$'usr/lib/MA/libvemlog.so.0\nusr/lib/MA/libvemlog.so.0.1.0' ||
     fail "libvemlog0 ($arch) contents"
-  diff -u - "$tmp/vemlink.list" <<<$'usr/bin/vemlink\nusr/share/bash-completion/completions/vemlink\nusr/share/man/man1/vemlink.1.gz' ||
+  # vemlink, its man page, and its parts for Wireshark: the extcap entry and
+  # the dissector in the global folders of Debian's Wireshark.
+  diff -u - "$tmp/vemlink.list" <<<$'usr/bin/vemlink\nusr/lib/MA/wireshark/extcap/vemlink\nusr/lib/MA/wireshark/plugins/vemlink.lua\nusr/share/bash-completion/completions/vemlink\nusr/share/man/man1/vemlink.1.gz' ||
     fail "vemlink ($arch) contents"
   for f in usr/include/vemutils/hdlc.h usr/include/vemutils/vemlog.h usr/lib/MA/libvemutils.so \
     usr/lib/MA/libvemlog.so usr/lib/MA/pkgconfig/vemutils.pc usr/lib/MA/cmake/vemutils/vemutilsConfig.cmake; do
@@ -78,6 +80,18 @@ import sys, vemutils
 assert vemutils.__file__.startswith(sys.argv[1]), vemutils.__file__
 assert vemutils.Framer().feed(vemutils.Framer().frame(b"abc")) == [b"abc"]
 print("python3-vemutils: ok")' "$tmp/root/usr/lib/python3/dist-packages" || fail "python3-vemutils does not import"
+
+echo "== the packaged Wireshark parts: the extcap entry runs the packaged vemlink"
+LD_LIBRARY_PATH=$libdir "$tmp/root/usr/lib/$multiarch/wireshark/extcap/vemlink" --extcap-interfaces |
+  grep -qx 'interface {value=vemlink}{display=vemlink: frames of an HDLC-like serial link}' ||
+  fail "the packaged extcap entry does not answer --extcap-interfaces"
+if command -v tshark >/dev/null; then
+  printf '\x7e\x61\x62\x63\x25\x9e\x7e' |
+    LD_LIBRARY_PATH=$libdir "$tmp/root/usr/bin/vemlink" decode --pcap "$tmp/abc.pcapng" >/dev/null
+  read -r status payload < <(tshark -r "$tmp/abc.pcapng" -T fields -e vemlink.status -e vemlink.payload \
+    -X lua_script:"$tmp/root/usr/lib/$multiarch/wireshark/plugins/vemlink.lua" 2>/dev/null)
+  [ "$status $payload" = "ok 616263" ] || fail "the packaged dissector shows '$status $payload'"
+fi
 
 echo "== consumer through find_package, against the unpacked packages"
 cmake -S tests/consumer -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$tmp/root/usr" >/dev/null

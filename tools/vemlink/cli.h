@@ -31,6 +31,8 @@ int runEncode(int argc, char **argv);
 int runDecode(int argc, char **argv);
 int runTap(int argc, char **argv);
 int runSend(int argc, char **argv);
+int runMonitor(int argc, char **argv);
+int runExtcap(int argc, char **argv);
 
 // True for -h and --help.
 bool isHelp(const char *arg);

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "capture.h"
 #include "cli.h"
 #include "device.h"
 #include "hex.h"
@@ -16,8 +17,9 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink decode [--hex] [--time] [FILE|-]\n"
+    "usage: vemlink decode [--hex] [--time] [--pcap FILE [--outbound]] [FILE|-]\n"
     "       vemlink decode --device PATH [--baud N] [--rtscts] [--time]\n"
+    "                      [--pcap FILE [--outbound]]\n"
     "\n"
     "Reads link bytes (a capture, a device, standard input with '-' or no\n"
     "FILE) and prints one line per frame: the offset of its opening flag,\n"
@@ -44,6 +46,13 @@ const char *const USAGE =
     "                   460800 500000 576000 921600 1000000 1152000 1500000\n"
     "                   2000000 2500000 3000000 3500000 4000000\n"
     "  --rtscts         hardware (RTS/CTS) flow control on the device\n"
+    "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark,\n"
+    "                   one record per frame with its wall-clock time and\n"
+    "                   status; '-' is standard output (the listing then goes\n"
+    "                   to standard error). FILE must not exist yet\n"
+    "  --outbound       mark the frames in FILE as from the application to the\n"
+    "                   device (>), as for a tap's PREFIX.tx; by default they\n"
+    "                   are from the device (<)\n"
     "\n"
     "Exit status 0 when the input was read to its end or the listing stopped by\n"
     "a signal; 1 when a read failed or the device could not be opened or set\n"
@@ -52,13 +61,14 @@ const char *const USAGE =
 // Raw input is listed as it arrives, so a live device shows frames at once.
 // The end of the input, a signal and a hang-up of a device all end the
 // listing alike: the partial frame and the summary.
-int listLive(const char *name, const char *path, int fd, bool timed)
+int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *sink)
 {
     StopSignals stop;
     Clock clock;
     Lister::header(timed);
     std::fflush(stdout);
     Lister lister;
+    lister.setSink(sink);
     unsigned char chunk[65536];
     while (!stop.stopped()) {
         pollfd in{fd, POLLIN, 0};
@@ -75,6 +85,7 @@ int listLive(const char *name, const char *path, int fd, bool timed)
             break;
         if (n < 0)
             return failure(name, std::string(path) + ": " + std::strerror(errno));
+        lister.arrived();
         if (timed) {
             char prefix[32];
             std::snprintf(prefix, sizeof prefix, "%10.6f  ", clock.seconds());
@@ -94,6 +105,8 @@ int runDecode(int argc, char **argv)
     const char *name = argv[0];
     bool hex = false;
     bool timed = false;
+    bool outbound = false;
+    const char *pcap = nullptr;
     const char *path = "-";
     int paths = 0;
     LinkOptions link;
@@ -114,7 +127,12 @@ int runDecode(int argc, char **argv)
             hex = true;
         else if (std::strcmp(arg, "--time") == 0)
             timed = true;
-        else if (isOption(arg))
+        else if (std::strcmp(arg, "--outbound") == 0)
+            outbound = true;
+        else if (takeValue(argc, argv, i, "--pcap", pcap)) {
+            if (pcap == nullptr || *pcap == '\0')
+                return usageError(name, "--pcap needs a file");
+        } else if (isOption(arg))
             return usageError(name, std::string("unknown option ") + arg);
         else if (++paths > 1)
             return usageError(name, "one input at a time");
@@ -127,6 +145,15 @@ int runDecode(int argc, char **argv)
         return usageError(name, "--device or FILE, not both");
     if (link.device != nullptr && hex)
         return usageError(name, "--hex reads text, not a device");
+    if (outbound && pcap == nullptr)
+        return usageError(name, "--outbound marks the frames of --pcap");
+
+    Capture capture;
+    std::string pcapError;
+    if (pcap != nullptr &&
+        !capture.open(pcap, link.device != nullptr ? link.device : path, pcapError))
+        return failure(name, pcapError);
+    FrameSink *sink = capture.active() ? capture.sink(outbound ? '>' : '<') : nullptr;
 
     if (hex) {
         const int fd = openInput(path);
@@ -141,11 +168,14 @@ int runDecode(int argc, char **argv)
             return usageError(name, std::string(path) + ": bad hex: " + error);
         Lister::header(timed);
         Lister lister;
+        lister.setSink(sink);
         if (timed)
             lister.setPrefix("  0.000000  ");
+        lister.arrived();
         lister.feed(bytes.data(), bytes.size());
         lister.finish();
-        return finishOutput(name);
+        const int status = finishOutput(name);
+        return capture.error().empty() ? status : failure(name, capture.error());
     }
 
     Device device;
@@ -161,5 +191,6 @@ int runDecode(int argc, char **argv)
         if (fd < 0)
             return failure(name, std::string(path) + ": " + std::strerror(errno));
     }
-    return listLive(name, path, fd, timed);
+    const int status = listLive(name, path, fd, timed, sink);
+    return capture.error().empty() ? status : failure(name, capture.error());
 }

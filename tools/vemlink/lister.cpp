@@ -61,6 +61,9 @@ void Lister::finish(const char *label)
 void Lister::row(long &count, const char *status, const unsigned char *data, size_t len)
 {
     ++count;
+    if (mSink != nullptr)
+        mSink->frame(
+            {status, mStart, mWire, mWireLen < WIRE_KEEP ? mWireLen : WIRE_KEEP, mWireLen});
     const size_t shown = len < WIRE_KEEP ? len : WIRE_KEEP;
     std::printf("%s%8lld  %6zu  %s", mPrefix, mStart, len, status);
     if (len > 0) {

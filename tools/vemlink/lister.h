@@ -12,6 +12,28 @@
 
 #include "hdlc.h"
 
+// One listed frame as it was on the wire: the bytes between its flags,
+// still stuffed, of which the first kept are at wire (kept < length when a
+// long run was cut), the offset of its opening flag in the direction's
+// stream, and its status ("ok", "crc-error", "dropped", "partial").
+struct WireFrame {
+    const char *status;
+    long long offset;
+    const unsigned char *wire;
+    size_t kept;
+    size_t length;
+};
+
+// Whoever wants the frames besides the listing (a capture file). arrived()
+// comes when the bytes that are fed next were read (see Lister::arrived),
+// before the frames they close.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    virtual void arrived() {}
+    virtual void frame(const WireFrame &f) = 0;
+};
+
 class Lister {
 public:
     // The column heads; with timed, those of the time and direction columns
@@ -28,6 +50,18 @@ public:
     // Lists what is left after the last flag, as partial, and prints the
     // summary line, "summary" followed by label (for example " >").
     void finish(const char *label = "");
+
+    // Hands every listed frame to sink as well (nullptr: none); the sink
+    // must outlive the lister's use.
+    void setSink(FrameSink *sink) { mSink = sink; }
+
+    // To be called just after each read whose bytes will be fed, so that
+    // the sink stamps the frames they close with the time of the read.
+    void arrived()
+    {
+        if (mSink != nullptr)
+            mSink->arrived();
+    }
 
     long ok() const { return mOk; }
     long long bytes() const { return mOffset; }
@@ -51,6 +85,7 @@ private:
     long mDropped = 0;
     long mPartial = 0;
     char mPrefix[32] = "";
+    FrameSink *mSink = nullptr;
 };
 
 #endif

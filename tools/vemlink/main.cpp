@@ -15,14 +15,18 @@ const char *const USAGE =
     "  demo [--config FILE]     carry packets over a pseudo-terminal and check them\n"
     "  encode [--raw] [HEX...|-]\n"
     "                           print the frame for a payload, as hex or raw bytes\n"
-    "  decode [--hex] [--time] [FILE|-]\n"
-    "  decode --device PATH [--baud N] [--time]\n"
+    "  decode [--hex] [--time] [--pcap FILE] [FILE|-]\n"
+    "  decode --device PATH [--baud N] [--time] [--pcap FILE]\n"
     "                           list the frames in a capture or on a live device\n"
-    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX]\n"
+    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX] [--pcap FILE]\n"
     "                           sit between an application and its serial device:\n"
     "                           forward both ways, list each direction's frames\n"
     "  send --device PATH [--baud N] [--reply SECONDS] [--lines] [HEX...|-]\n"
     "                           frame payloads, write them to a device, list replies\n"
+    "  monitor A B [--baud N] [--pcap FILE]\n"
+    "                           list the frames on both lines of a link between two\n"
+    "                           devices, through two receive-only adapters\n"
+    "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
     "'vemlink COMMAND --help' tells more about each.\n";
 
@@ -49,6 +53,10 @@ int main(int argc, char **argv)
         return runTap(argc - 1, argv + 1);
     if (std::strcmp(command, "send") == 0)
         return runSend(argc - 1, argv + 1);
+    if (std::strcmp(command, "monitor") == 0)
+        return runMonitor(argc - 1, argv + 1);
+    if (std::strcmp(command, "extcap") == 0)
+        return runExtcap(argc - 1, argv + 1);
     std::fprintf(stderr, "vemlink: unknown command '%s'\n%s", command, USAGE);
     return STATUS_USAGE;
 }

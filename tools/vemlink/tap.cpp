@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture.h"
 #include "cli.h"
 #include "device.h"
 #include "lister.h"
@@ -17,6 +18,7 @@ namespace {
 
 const char *const USAGE =
     "usage: vemlink tap DEVICE [--baud N] [--rtscts] [--link PATH] [--save PREFIX]\n"
+    "                         [--pcap FILE]\n"
     "\n"
     "Opens DEVICE (a serial port, set raw 8N1) and a pseudo-terminal for the\n"
     "application, whose path goes to standard error: start the application on\n"
@@ -46,6 +48,11 @@ const char *const USAGE =
     "  --save PREFIX           write the raw bytes of each direction to\n"
     "                          PREFIX.tx (>) and PREFIX.rx (<), for\n"
     "                          'vemlink decode' later\n"
+    "  --pcap FILE             also write the frames to FILE as pcapng for\n"
+    "                          Wireshark, one record per frame with its\n"
+    "                          wall-clock time, direction and status; '-' is\n"
+    "                          standard output (the listing then goes to\n"
+    "                          standard error). FILE must not exist yet\n"
     "\n"
     "Exit status 2 on bad arguments; 1 when DEVICE cannot be opened or set up,\n"
     "hangs up or fails, or a file cannot be written.\n";
@@ -104,6 +111,7 @@ Read forward(Direction &d, const Clock &clock)
         return Read::CLOSED;
     if (n < 0)
         return Read::READ_FAILED;
+    d.lister.arrived();
     d.len = static_cast<size_t>(n);
     d.done = 0;
     const bool pushed = d.push();
@@ -159,6 +167,7 @@ int runTap(int argc, char **argv)
     LinkOptions link;
     const char *linkPath = nullptr;
     const char *prefix = nullptr;
+    const char *pcap = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
@@ -180,6 +189,10 @@ int runTap(int argc, char **argv)
             if (value == nullptr || *value == '\0')
                 return usageError(name, "--save needs a prefix");
             prefix = value;
+        } else if (takeValue(argc, argv, i, "--pcap", value)) {
+            if (value == nullptr || *value == '\0')
+                return usageError(name, "--pcap needs a file");
+            pcap = value;
         } else if (isOption(arg)) {
             return usageError(name, std::string("unknown option ") + arg);
         } else if (link.device != nullptr) {
@@ -192,6 +205,10 @@ int runTap(int argc, char **argv)
         return usageError(name, "no DEVICE given");
 
     std::string error;
+    // First, so that a FIFO waiting for its reader holds nothing else.
+    Capture capture;
+    if (pcap != nullptr && !capture.open(pcap, link.device, error))
+        return failure(name, error);
     Device device;
     if (!device.open(link, error))
         return failure(name, error);
@@ -207,12 +224,20 @@ int runTap(int argc, char **argv)
         return failure(name, error);
     if (linkPath != nullptr && !makeLink(linkPath, pty.name(), error))
         return failure(name, error);
+    if (capture.active()) {
+        tx->lister.setSink(capture.sink('>'));
+        rx->lister.setSink(capture.sink('<'));
+    }
 
+    // Before the application's end is told: whoever starts the application
+    // on it may end the tap at once.
+    StopSignals stop;
     std::fprintf(stderr, "vemlink tap: %s at %ld baud; the application's end is %s%s%s\n",
                  link.device, link.baud, pty.name().c_str(),
                  linkPath != nullptr ? ", linked from " : "", linkPath != nullptr ? linkPath : "");
+    if (gAnnounce != nullptr)
+        gAnnounce("the application's end is " + pty.name());
 
-    StopSignals stop;
     const Clock clock;
     Lister::header(true);
     std::fflush(stdout);
@@ -279,6 +304,8 @@ int runTap(int argc, char **argv)
     tx->lister.finish(" >");
     rx->lister.finish(" <");
     int status = finishOutput(name);
+    if (!capture.error().empty())
+        status = failure(name, capture.error());
     for (Direction *d : {tx.get(), rx.get()}) {
         if (d->save != nullptr && std::fclose(d->save) != 0)
             status =

@@ -1,0 +1,148 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
+#include "capture.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+void (*gAnnounce)(const std::string &message) = nullptr;
+
+namespace {
+
+const uint16_t LINKTYPE_WIRESHARK_UPPER_PDU = 252;
+// The exported-PDU tag that names the dissector, and the name, padded
+// with NULs to a multiple of four bytes as the tags' values are.
+const uint16_t EXP_PDU_TAG_DISSECTOR_NAME = 12;
+const char DISSECTOR[8] = "vemlink";
+const size_t TAGS = 4 + sizeof DISSECTOR + 4; // the name, end of tags
+const size_t HEADER = 16;
+
+unsigned long long wallMicros()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000000u +
+           static_cast<unsigned long long>(now.tv_nsec / 1000);
+}
+
+void putBig(std::vector<unsigned char> &out, unsigned long long v, int bytes)
+{
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+
+int openTarget(const char *path)
+{
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST)
+        return fd;
+    struct stat st {};
+    if (lstat(path, &st) == 0 && S_ISFIFO(st.st_mode))
+        return ::open(path, O_WRONLY | O_CLOEXEC);
+    errno = EEXIST;
+    return -1;
+}
+
+} // namespace
+
+class Capture::Sink : public FrameSink {
+public:
+    Sink(Capture &capture, char mark) : mCapture(capture), mMark(mark) {}
+    void arrived() override { mTime = wallMicros(); }
+    void frame(const WireFrame &f) override
+    {
+        if (mTime == 0) // a lister that never said when it read
+            mTime = wallMicros();
+        mCapture.record(mMark, mTime, f);
+    }
+
+private:
+    Capture &mCapture;
+    const char mMark;
+    unsigned long long mTime = 0;
+};
+
+Capture::Capture() = default;
+
+Capture::~Capture()
+{
+    if (mOwned)
+        close(mFd);
+}
+
+bool Capture::open(const char *path, const std::string &name, std::string &error)
+{
+    mPath = std::strcmp(path, "-") == 0 ? "standard output" : path;
+    if (std::strcmp(path, "-") == 0) {
+        // The capture takes standard output; the listing moves to standard
+        // error.
+        std::fflush(stdout);
+        mFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (mFd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            close(mFd);
+            mFd = -1;
+        }
+    } else {
+        mFd = openTarget(path);
+    }
+    if (mFd < 0) {
+        error = "cannot write " + mPath + ": " + std::strerror(errno);
+        return false;
+    }
+    mOwned = true;
+    // A reader that goes away (Wireshark closed) is a write error to
+    // report, not a signal that ends the command.
+    std::signal(SIGPIPE, SIG_IGN);
+    mWriter = std::make_unique<PcapngWriter>(mFd);
+    if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION)) {
+        error = "cannot write " + mPath + ": " + std::strerror(errno);
+        mWriter.reset();
+        return false;
+    }
+    return true;
+}
+
+FrameSink *Capture::sink(char mark)
+{
+    std::unique_ptr<Sink> &s = mSinks[mark == '>' ? 0 : 1];
+    if (!s)
+        s = std::make_unique<Sink>(*this, mark);
+    return s.get();
+}
+
+void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
+{
+    if (!active() || !mError.empty())
+        return;
+    static const char *const STATUSES[] = {"ok", "crc-error", "dropped", "partial"};
+    static const uint32_t ERRORS[] = {0, PCAPNG_CRC_ERROR, PCAPNG_TOO_LONG, PCAPNG_TOO_SHORT};
+    unsigned status = 0;
+    while (status < 3 && std::strcmp(f.status, STATUSES[status]) != 0)
+        ++status;
+
+    std::vector<unsigned char> &packet = mPacket;
+    packet.clear();
+    putBig(packet, EXP_PDU_TAG_DISSECTOR_NAME, 2);
+    putBig(packet, sizeof DISSECTOR, 2);
+    packet.insert(packet.end(), DISSECTOR, DISSECTOR + sizeof DISSECTOR);
+    putBig(packet, 0, 4); // end of tags
+    packet.push_back(1);
+    packet.push_back(static_cast<unsigned char>(status));
+    packet.push_back(static_cast<unsigned char>(mark));
+    packet.push_back(0);
+    putBig(packet, static_cast<unsigned long long>(f.offset), 8);
+    putBig(packet, f.length, 4);
+    packet.insert(packet.end(), f.wire, f.wire + f.kept);
+
+    const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | ERRORS[status];
+    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags))
+        mError = "writing " + mPath + ": " + std::strerror(errno);
+}

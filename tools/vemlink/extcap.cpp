@@ -1,0 +1,259 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
+// vemlink extcap: vemlink as a Wireshark extcap program, so that Wireshark
+// and tshark capture a link live through the interface "vemlink". Wireshark
+// asks for the interface, its link type and its settings, then starts a
+// capture into a FIFO and ends it with SIGTERM. The capture itself is
+// tap, decode --device or monitor with --pcap into the FIFO.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "capture.h"
+#include "cli.h"
+#include "device.h"
+
+namespace {
+
+const char *const USAGE =
+    "usage: vemlink extcap --extcap-interfaces | --extcap-dlts | --extcap-config\n"
+    "       vemlink extcap --capture --fifo FIFO --device PATH [--mode MODE]\n"
+    "                      [--link PATH] [--device2 PATH] [--baud N] [--rtscts]\n"
+    "\n"
+    "The extcap side of vemlink, run by Wireshark through the entry the vemlink\n"
+    "package installs in Wireshark's extcap folder. --capture streams pcapng\n"
+    "into FIFO until SIGTERM. MODE is tap (default: 'vemlink tap PATH'), listen\n"
+    "('vemlink decode --device PATH') or monitor ('vemlink monitor PATH\n"
+    "DEVICE2'). tshark passes the settings as -o extcap.vemlink.device:PATH,\n"
+    "-o extcap.vemlink.mode:tap and so on.\n";
+
+// The extcap control protocol: a 'T', three bytes of length (big-endian),
+// the control number, the command, the payload.
+const unsigned char CONTROL_SET = 1;
+const unsigned char CONTROL_STATUSBAR = 6;
+// The one control: a text field in Wireshark's toolbar showing the
+// application's end of a tap.
+const unsigned char CONTROL_APP_END = 0;
+// How long to wait for Wireshark to open its end of the control channel.
+const int CONTROL_OPEN_MS = 5000;
+
+int gControlOut = -1;
+
+void sendControl(unsigned char number, unsigned char command, const std::string &payload)
+{
+    if (gControlOut < 0)
+        return;
+    const size_t len = payload.size() + 2;
+    std::string message = "T";
+    message += static_cast<char>(len >> 16);
+    message += static_cast<char>(len >> 8);
+    message += static_cast<char>(len);
+    message += static_cast<char>(number);
+    message += static_cast<char>(command);
+    message += payload;
+    // Small messages into a FIFO Wireshark reads: they fit, or are lost.
+    if (write(gControlOut, message.data(), message.size()) < 0)
+        std::fprintf(stderr, "vemlink extcap: control channel: %s\n", std::strerror(errno));
+}
+
+void announce(const std::string &message)
+{
+    sendControl(CONTROL_APP_END, CONTROL_STATUSBAR, "vemlink: " + message);
+    const std::string said = "the application's end is ";
+    if (message.compare(0, said.size(), said) == 0)
+        sendControl(CONTROL_APP_END, CONTROL_SET, message.substr(said.size()));
+}
+
+// Opens the write end of a FIFO whose reader may come a little later.
+int openControlOut(const char *path)
+{
+    for (int waited = 0;; waited += 50) {
+        const int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != ENXIO || waited >= CONTROL_OPEN_MS)
+            return fd;
+        usleep(50 * 1000);
+    }
+}
+
+void interfaces()
+{
+    std::printf("extcap {version=%s}{help=man:vemlink(1)}\n"
+                "interface {value=vemlink}{display=vemlink: frames of an HDLC-like serial "
+                "link}\n"
+                "control {number=%d}{type=string}{display=Application's end}"
+                "{tooltip=The pseudo-terminal a tap made for the application}\n",
+                VEMLINK_VERSION, CONTROL_APP_END);
+}
+
+void dlts()
+{
+    std::puts("dlt {number=252}{name=WIRESHARK_UPPER_PDU}{display=vemlink frames}");
+}
+
+void config()
+{
+    std::puts("arg {number=0}{call=--device}{display=Device}{type=string}{required=true}"
+              "{tooltip=The serial device: tapped, listened to, or adapter A of a monitor}\n"
+              "arg {number=1}{call=--mode}{display=Mode}{type=selector}"
+              "{tooltip=How vemlink reaches the link}\n"
+              "value {arg=1}{value=tap}{display=tap: between an application and the "
+              "device}{default=true}\n"
+              "value {arg=1}{value=listen}{display=listen: the device's frames only}\n"
+              "value {arg=1}{value=monitor}{display=monitor: two receive-only adapters}\n"
+              "arg {number=2}{call=--link}{display=Application's end (tap)}{type=string}"
+              "{tooltip=Also make this path a symbolic link to the application's end}\n"
+              "arg {number=3}{call=--device2}{display=Second adapter (monitor)}{type=string}"
+              "{tooltip=Adapter B: its frames are the < direction}\n"
+              "arg {number=4}{call=--baud}{display=Baud rate}{type=selector}");
+    std::string rates = acceptedRates() + " ";
+    for (size_t at = 0, end; (end = rates.find(' ', at)) != std::string::npos; at = end + 1) {
+        const std::string rate = rates.substr(at, end - at);
+        std::printf("value {arg=4}{value=%s}{display=%s}%s\n", rate.c_str(), rate.c_str(),
+                    rate == "115200" ? "{default=true}" : "");
+    }
+    std::puts("arg {number=5}{call=--rtscts}{display=RTS/CTS flow control}{type=boolflag}");
+}
+
+} // namespace
+
+int runExtcap(int argc, char **argv)
+{
+    const char *name = argv[0];
+    enum { NONE, INTERFACES, DLTS, CONFIG, CAPTURE } what = NONE;
+    const char *fifo = nullptr;
+    const char *device = nullptr;
+    const char *device2 = nullptr;
+    const char *mode = "tap";
+    const char *linkPath = nullptr;
+    const char *baud = nullptr;
+    const char *controlIn = nullptr;
+    const char *controlOut = nullptr;
+    bool rtscts = false;
+    const char *ignored = nullptr;
+    // The options with a value; Wireshark's own that vemlink has no use for
+    // go to ignored.
+    const struct {
+        const char *option;
+        const char **value;
+    } valued[] = {{"--fifo", &fifo},
+                  {"--device", &device},
+                  {"--device2", &device2},
+                  {"--mode", &mode},
+                  {"--link", &linkPath},
+                  {"--baud", &baud},
+                  {"--extcap-control-in", &controlIn},
+                  {"--extcap-control-out", &controlOut},
+                  {"--extcap-interface", &ignored},
+                  {"--extcap-version", &ignored},
+                  {"--extcap-capture-filter", &ignored}};
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (isHelp(arg)) {
+            std::fputs(USAGE, stdout);
+            return finishOutput(name);
+        }
+        if (std::strcmp(arg, "--extcap-interfaces") == 0)
+            what = INTERFACES;
+        else if (std::strcmp(arg, "--extcap-dlts") == 0)
+            what = DLTS;
+        else if (std::strcmp(arg, "--extcap-config") == 0)
+            what = CONFIG;
+        else if (std::strcmp(arg, "--capture") == 0)
+            what = CAPTURE;
+        else if (std::strcmp(arg, "--rtscts") == 0)
+            rtscts = true;
+        else {
+            bool taken = false;
+            for (const auto &v : valued) {
+                if (!takeValue(argc, argv, i, v.option, *v.value))
+                    continue;
+                if (*v.value == nullptr)
+                    return usageError(name, std::string(v.option) + " needs a value");
+                taken = true;
+                break;
+            }
+            if (!taken)
+                return usageError(name, std::string("unknown argument ") + arg);
+        }
+    }
+    switch (what) {
+    case INTERFACES:
+        interfaces();
+        return finishOutput(name);
+    case DLTS:
+        dlts();
+        return finishOutput(name);
+    case CONFIG:
+        config();
+        return finishOutput(name);
+    case NONE:
+        return usageError(name, "one of --extcap-interfaces, --extcap-dlts, --extcap-config, "
+                                "--capture");
+    case CAPTURE:
+        break;
+    }
+
+    if (fifo == nullptr)
+        return usageError(name, "--capture needs --fifo");
+    if (device == nullptr || *device == '\0')
+        return usageError(name, "--capture needs --device");
+    std::vector<std::string> args;
+    if (std::strcmp(mode, "tap") == 0) {
+        args = {"tap", device};
+        if (linkPath != nullptr && *linkPath != '\0')
+            args.insert(args.end(), {"--link", linkPath});
+    } else if (std::strcmp(mode, "listen") == 0) {
+        args = {"decode", "--device", device};
+    } else if (std::strcmp(mode, "monitor") == 0) {
+        if (device2 == nullptr || *device2 == '\0')
+            return usageError(name, "monitor needs --device2");
+        args = {"monitor", device, device2};
+    } else {
+        return usageError(name, std::string("unknown mode '") + mode + "'; tap, listen, monitor");
+    }
+    if (baud != nullptr)
+        args.insert(args.end(), {"--baud", baud});
+    if (rtscts)
+        args.emplace_back("--rtscts");
+    args.insert(args.end(), {"--pcap", fifo});
+
+    // Wireshark writes the controls' values into control-in; it is opened
+    // so that Wireshark is not kept waiting, and its messages are ignored.
+    int in = -1;
+    if (controlIn != nullptr)
+        in = open(controlIn, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (controlOut != nullptr) {
+        gControlOut = openControlOut(controlOut);
+        if (gControlOut < 0)
+            std::fprintf(stderr, "vemlink extcap: %s: %s\n", controlOut, std::strerror(errno));
+        gAnnounce = announce;
+    }
+    // Wireshark reads only the FIFO; the listing is not wanted.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+    std::vector<char *> words;
+    for (std::string &a : args)
+        words.push_back(a.data());
+    words.push_back(nullptr);
+    const int count = static_cast<int>(args.size());
+    int status = STATUS_USAGE;
+    if (args[0] == "tap")
+        status = runTap(count, words.data());
+    else if (args[0] == "decode")
+        status = runDecode(count, words.data());
+    else
+        status = runMonitor(count, words.data());
+    if (in >= 0)
+        close(in);
+    if (gControlOut >= 0)
+        close(gControlOut);
+    return status;
+}
