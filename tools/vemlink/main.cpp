@@ -3,6 +3,7 @@
 
 // vemlink: shows libvemutils at work on a byte-stream link, and takes link
 // bytes apart for whoever is debugging one.
+#include <cstdio>
 #include <cstring>
 
 #include "cli.h"
@@ -18,13 +19,14 @@ const char *const USAGE =
     "  decode [--hex] [--time] [FILE|-]\n"
     "  decode --device PATH [--baud N] [--time]\n"
     "                           list the frames in a capture or on a live device\n"
-    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX]\n"
+    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX [--force]]\n"
     "                           sit between an application and its serial device:\n"
     "                           forward both ways, list each direction's frames\n"
     "  send --device PATH [--baud N] [--reply SECONDS] [--lines] [HEX...|-]\n"
     "                           frame payloads, write them to a device, list replies\n"
     "\n"
-    "'vemlink COMMAND --help' tells more about each.\n";
+    "'vemlink COMMAND --help' tells more about each; 'vemlink --version'\n"
+    "prints the version.\n";
 
 } // namespace
 
@@ -35,6 +37,10 @@ int main(int argc, char **argv)
         return STATUS_USAGE;
     }
     const char *command = argv[1];
+    if (std::strcmp(command, "--version") == 0) {
+        std::puts("vemlink " VEMUTILS_VERSION);
+        return finishOutput("--version");
+    }
     if (isHelp(command)) {
         std::fputs(USAGE, stdout);
         return finishOutput("--help");
