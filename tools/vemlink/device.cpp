@@ -130,13 +130,17 @@ Device::~Device()
         return;
     if (mSaved) {
         // The tail of the last write goes out at the rate it was meant for.
+        // Only what a stuck peer still holds back after the wait is thrown
+        // away: on a pseudo-terminal a flush would also take what the other
+        // side has not read yet.
+        int queued = 0;
         for (int waited = 0; waited < DRAIN_MS; waited += 10) {
-            int queued = 0;
             if (ioctl(mFd, TIOCOUTQ, &queued) < 0 || queued <= 0)
                 break;
             usleep(10000);
         }
-        tcflush(mFd, TCOFLUSH); // whatever a stuck peer left
+        if (queued > 0)
+            tcflush(mFd, TCOFLUSH);
         tcsetattr(mFd, TCSANOW, &mOld);
     }
     if (mExclusive)
