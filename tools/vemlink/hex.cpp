@@ -58,11 +58,13 @@ bool parseHex(const char *text, size_t n, std::vector<unsigned char> &bytes, std
 void appendHex(std::string &out, const unsigned char *p, size_t n)
 {
     static const char digits[] = "0123456789ABCDEF";
+    if (n == 0)
+        return;
+    const size_t at = out.size();
+    out.resize(at + 3 * n - 1, ' ');
     for (size_t i = 0; i < n; ++i) {
-        if (i > 0)
-            out += ' ';
-        out += digits[p[i] >> 4];
-        out += digits[p[i] & 15];
+        out[at + 3 * i] = digits[p[i] >> 4];
+        out[at + 3 * i + 1] = digits[p[i] & 15];
     }
 }
 
@@ -78,8 +80,10 @@ void appendAscii(std::string &out, const unsigned char *p, size_t n)
                 c[b] = b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
         }
     } shown;
+    const size_t at = out.size();
+    out.resize(at + n);
     for (size_t i = 0; i < n; ++i)
-        out += shown.c[p[i]];
+        out[at + i] = shown.c[p[i]];
 }
 
 void printHex(std::FILE *out, const unsigned char *p, size_t n)
