@@ -56,6 +56,18 @@ void onStop(int)
     gStop = 1;
 }
 
+// True when nothing waits to go out: the driver's queue is empty and, where
+// the driver tells (a UART), so is the transmitter itself. A pseudo-terminal
+// has no transmitter and answers the second question with an error.
+bool outputDrained(int fd)
+{
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) < 0 || queued > 0)
+        return queued <= 0;
+    unsigned int lsr = 0;
+    return ioctl(fd, TIOCSERGETLSR, &lsr) < 0 || (lsr & TIOCSER_TEMT) != 0;
+}
+
 } // namespace
 
 std::string withRates(const char *text)
@@ -133,13 +145,13 @@ Device::~Device()
         // Only what a stuck peer still holds back after the wait is thrown
         // away: on a pseudo-terminal a flush would also take what the other
         // side has not read yet.
-        int queued = 0;
-        for (int waited = 0; waited < DRAIN_MS; waited += 10) {
-            if (ioctl(mFd, TIOCOUTQ, &queued) < 0 || queued <= 0)
-                break;
-            usleep(10000);
+        bool drained = false;
+        for (int waited = 0; !drained && waited < DRAIN_MS; waited += 10) {
+            drained = outputDrained(mFd);
+            if (!drained)
+                usleep(10000);
         }
-        if (queued > 0)
+        if (!drained)
             tcflush(mFd, TCOFLUSH);
         tcsetattr(mFd, TCSANOW, &mOld);
     }
