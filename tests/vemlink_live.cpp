@@ -1071,7 +1071,7 @@ void replyChecks(TempDir &dir)
         Pty dev;
         const std::string fifo = dir.path() + "/console";
         check(mkfifo(fifo.c_str(), 0600) == 0, "mkfifo");
-        Run send({"send", "--device", dev.path, "--lines", "--reply", "0.3"}, out, fifo);
+        Run send({"send", "--device", dev.path, "--lines", "--reply", "2"}, out, fifo);
         const int commands = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
         const std::string first = "get status\n";
         check(write(commands, first.data(), first.size()) == static_cast<ssize_t>(first.size()),
@@ -1079,7 +1079,9 @@ void replyChecks(TempDir &dir)
         check(receive(dev.master, frame(text("get status")).size()) == frame(text("get status")),
               "send --lines: the first command did not come");
         sendAll(dev.master, frame(text("ok")));
-        pause(600); // past the reply time: what comes now comes between commands
+        check(waitFor([&]() { return send.output().find("|ok|") != std::string::npos; }),
+              "send --lines: the reply is not listed");
+        pause(2500); // past the reply time: what comes now comes between commands
         sendAll(dev.master, frame(text("event")));
         check(waitFor([&]() { return send.output().find("|event|") != std::string::npos; }),
               "send --lines: a frame between commands is not listed as it comes:\n" +
