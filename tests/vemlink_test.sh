@@ -110,6 +110,15 @@ for sub in "" demo encode decode tap send; do
   vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
   grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
 done
+vemlink --version | grep -qx 'vemlink [0-9][0-9]*\.[0-9][0-9]*\.[0-9][0-9]*' ||
+  fail "--version does not print 'vemlink VERSION'"
+# Every usage text lists the rates that --baud accepts, from the one table.
+rates=$(vemlink tap /dev/null --baud 1 2>&1 | sed -n 's/.*use one of //p')
+for sub in decode tap send; do
+  listed=$(vemlink "$sub" --help | grep -E '^ +[0-9]+( [0-9]+)+$' | tr -s ' \n' '  ' | sed 's/^ //; s/ $//')
+  [ -n "$rates" ] && [ "$listed" = "$rates" ] ||
+    fail "'$sub --help' lists the rates '$listed', not '$rates'"
+done
 demo range demo.payload_max=1022
 [ $? -eq 2 ] && [ ! -s "$tmp/range.out" ] || fail "demo.payload_max=1022 is not refused with status 2"
 # A configuration that cannot be read: the reason on standard error, nothing

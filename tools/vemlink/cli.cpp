@@ -2,8 +2,10 @@
 // SPDX-License-Identifier: MIT
 
 #include "cli.h"
+#include "output.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
@@ -56,9 +58,18 @@ int openInput(const char *path)
 
 bool readAll(int fd, std::vector<unsigned char> &bytes)
 {
+    bool over = false;
+    return readAtMost(fd, bytes, SIZE_MAX - 1, over);
+}
+
+bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &over)
+{
     unsigned char chunk[4096];
-    for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
+    over = false;
+    while (bytes.size() <= limit) {
+        // One byte past the limit is enough to know the input is too long.
+        const size_t room = limit + 1 - bytes.size();
+        const ssize_t n = read(fd, chunk, room < sizeof chunk ? room : sizeof chunk);
         if (n == 0)
             return true;
         if (n < 0 && errno == EINTR)
@@ -67,11 +78,21 @@ bool readAll(int fd, std::vector<unsigned char> &bytes)
             return false;
         bytes.insert(bytes.end(), chunk, chunk + n);
     }
+    over = true;
+    return true;
+}
+
+int payloadTooLong(const char *command, size_t len, bool more)
+{
+    return usageError(command, "payload of " + std::string(more ? "more than " : "") +
+                                   std::to_string(more ? MAX_PAYLOAD : len) +
+                                   " bytes; a frame carries at most " +
+                                   std::to_string(MAX_PAYLOAD));
 }
 
 int finishOutput(const char *command)
 {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
-        return STATUS_OK;
+        return output::finish(command, 0);
     return failure(command, std::string("writing standard output: ") + std::strerror(errno));
 }

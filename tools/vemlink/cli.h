@@ -60,7 +60,16 @@ int openInput(const char *path);
 // Reads fd to its end, appending to bytes. False on a read error (errno set).
 bool readAll(int fd, std::vector<unsigned char> &bytes);
 
-// Flushes standard output; STATUS_OK when everything written got out,
+// Reads fd to its end, appending to bytes, but bytes never grows past limit
+// + 1: with more to read, stops there and sets over. False on a read error
+// (errno set).
+bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &over);
+
+// The usage error for a payload of len bytes, or with more of more than
+// MAX_PAYLOAD (the rest unread): STATUS_USAGE.
+int payloadTooLong(const char *command, size_t len, bool more);
+
+// Flushes standard output and the listing (output.h); STATUS_OK when everything written got out,
 // otherwise reports the failure for command and returns STATUS_FAILED.
 int finishOutput(const char *command);
 

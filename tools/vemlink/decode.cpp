@@ -13,8 +13,12 @@
 #include "device.h"
 #include "hex.h"
 #include "lister.h"
+#include "output.h"
 
 namespace {
+
+// How long the summary waits for a slow reader of a live listing at the end.
+const int FINAL_FLUSH_MS = 1000;
 
 const char *const USAGE =
     "usage: vemlink decode [--hex] [--time] [--pcap FILE [--outbound]] [FILE|-]\n"
@@ -28,13 +32,20 @@ const char *const USAGE =
     "  ok         a frame whose FCS checks; length and data are the payload\n"
     "  crc-error  the FCS check failed; length and data are the bytes between\n"
     "             the flags as they were on the wire, still stuffed\n"
-    "  dropped    bytes between two flags of which the receiver kept nothing:\n"
-    "             a frame over 1023 unstuffed bytes, or a lone 7D\n"
+    "  dropped    a frame of more than 1023 unstuffed bytes (a receiver\n"
+    "             discards it), whatever a receiver collects after the\n"
+    "             discard, or a lone 7D; length and data as on the wire\n"
     "  partial    bytes after the last flag when the input ended\n"
     "\n"
     "A summary line follows the frames. Idle flags are not listed. Frames are\n"
-    "listed as they arrive; SIGINT (Ctrl-C) or SIGTERM ends the listing like\n"
-    "the end of the input: the partial frame and the summary, exit status 0.\n"
+    "listed as they arrive; SIGINT (Ctrl-C), SIGTERM, SIGHUP or SIGQUIT ends\n"
+    "the listing like the end of the input: the partial frame and the summary,\n"
+    "exit status 0.\n"
+    "\n"
+    "A live device is locked (flock and TIOCEXCL; one locked by another\n"
+    "program is refused) and never held up by the listing: when standard\n"
+    "output falls behind, lines are dropped, said on standard error, and\n"
+    "counted at the end: 'N lines not shown: standard output fell behind'.\n"
     "\n"
     "  --hex            the input is hex text (as printed by vemlink encode), not raw\n"
     "  --time           start each line with the seconds since the start, to the\n"
@@ -42,9 +53,7 @@ const char *const USAGE =
     "  --device PATH    read a serial device live, set raw 8N1 (no parity, one stop\n"
     "                   bit, no flow control); its settings are put back at the end\n"
     "  --baud N         the device's rate, default 115200: one of\n"
-    "                   1200 1800 2400 4800 9600 19200 38400 57600 115200 230400\n"
-    "                   460800 500000 576000 921600 1000000 1152000 1500000\n"
-    "                   2000000 2500000 3000000 3500000 4000000\n"
+    "                   {RATES}\n"
     "  --rtscts         hardware (RTS/CTS) flow control on the device\n"
     "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark,\n"
     "                   one record per frame with its wall-clock time and\n"
@@ -55,28 +64,33 @@ const char *const USAGE =
     "                   are from the device (<)\n"
     "\n"
     "Exit status 0 when the input was read to its end or the listing stopped by\n"
-    "a signal; 1 when a read failed or the device could not be opened or set\n"
-    "up; 2 on bad arguments.\n";
+    "a signal; 1 when a read failed, the device could not be opened or set up\n"
+    "or is in use, or standard output was closed; 2 on bad arguments.\n";
 
 // Raw input is listed as it arrives, so a live device shows frames at once.
 // The end of the input, a signal and a hang-up of a device all end the
 // listing alike: the partial frame and the summary.
-int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *sink)
+// A live device is never held up by the listing (see output.h); a file or a
+// pipe waits for a slow reader instead, losing nothing.
+int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *sink,
+             const StopSignals &stop)
 {
-    StopSignals stop;
     Clock clock;
     Lister::header(timed);
-    std::fflush(stdout);
+    output::flush();
     Lister lister;
     lister.setSink(sink);
     unsigned char chunk[65536];
-    while (!stop.stopped()) {
-        pollfd in{fd, POLLIN, 0};
-        if (stop.wait(&in, 1, -1) < 0) {
+    while (!stop.stopped() && !output::broken()) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+        if (stop.wait(fds, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return failure(name, std::string("poll: ") + std::strerror(errno));
         }
+        output::flush();
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+            continue;
         const ssize_t n = read(fd, chunk, sizeof chunk);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
@@ -92,10 +106,10 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
             lister.setPrefix(prefix);
         }
         lister.feed(chunk, static_cast<size_t>(n));
-        std::fflush(stdout);
+        output::flush();
     }
     lister.finish();
-    return finishOutput(name);
+    return output::finish(name, FINAL_FLUSH_MS);
 }
 
 } // namespace
@@ -114,7 +128,7 @@ int runDecode(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(USAGE, stdout);
+            std::fputs(withRates(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -178,19 +192,19 @@ int runDecode(int argc, char **argv)
         return capture.error().empty() ? status : failure(name, capture.error());
     }
 
-    Device device;
-    int fd = -1;
+    const StopSignals stop;
     if (link.device != nullptr) {
+        LiveOutput live(name);
+        Device device;
         std::string error;
         if (!device.open(link, error))
             return failure(name, error);
-        fd = device.fd();
-        path = link.device;
-    } else {
-        fd = openInput(path);
-        if (fd < 0)
-            return failure(name, std::string(path) + ": " + std::strerror(errno));
+        const int status = listLive(name, link.device, device.fd(), timed, sink, stop);
+        return capture.error().empty() ? status : failure(name, capture.error());
     }
-    const int status = listLive(name, path, fd, timed, sink);
+    const int fd = openInput(path);
+    if (fd < 0)
+        return failure(name, std::string(path) + ": " + std::strerror(errno));
+    const int status = listLive(name, path, fd, timed, sink, stop);
     return capture.error().empty() ? status : failure(name, capture.error());
 }

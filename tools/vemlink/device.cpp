@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "cli.h"
@@ -37,6 +39,16 @@ const Rate *findRate(long baud)
     return nullptr;
 }
 
+// Usage texts keep to this many columns.
+const size_t USAGE_WIDTH = 78;
+
+// How long restoring a device's settings waits for its output to drain: a
+// peer that holds the line (flow control) must not hang the end.
+const int DRAIN_MS = 2000;
+
+// The signals that end a live command in order.
+const int STOPS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 volatile sig_atomic_t gStop = 0;
 
 void onStop(int)
@@ -44,7 +56,43 @@ void onStop(int)
     gStop = 1;
 }
 
+// True when nothing waits to go out: the driver's queue is empty and, where
+// the driver tells (a UART), so is the transmitter itself. A pseudo-terminal
+// has no transmitter and answers the second question with an error.
+bool outputDrained(int fd)
+{
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) < 0 || queued > 0)
+        return queued <= 0;
+    unsigned int lsr = 0;
+    return ioctl(fd, TIOCSERGETLSR, &lsr) < 0 || (lsr & TIOCSER_TEMT) != 0;
+}
+
 } // namespace
+
+std::string withRates(const char *text)
+{
+    static const std::string MARK = "{RATES}";
+    std::string out = text;
+    const size_t at = out.find(MARK);
+    if (at == std::string::npos)
+        return out;
+    const size_t lineStart = out.rfind('\n', at) + 1; // npos + 1 is 0
+    const std::string indent(at - lineStart, ' ');
+    std::string rates;
+    std::string line = indent;
+    for (const Rate &r : RATES) {
+        const std::string word = std::to_string(r.baud);
+        if (line.size() > indent.size() && line.size() + 1 + word.size() > USAGE_WIDTH) {
+            rates += line + "\n";
+            line = indent;
+        }
+        line += (line.size() > indent.size() ? " " : "") + word;
+    }
+    rates += line;
+    out.replace(lineStart, at + MARK.size() - lineStart, rates);
+    return out;
+}
 
 std::string acceptedRates()
 {
@@ -92,17 +140,39 @@ Device::~Device()
 {
     if (mFd < 0)
         return;
-    if (mSaved)
+    if (mSaved) {
+        // The tail of the last write goes out at the rate it was meant for.
+        // Only what a stuck peer still holds back after the wait is thrown
+        // away: on a pseudo-terminal a flush would also take what the other
+        // side has not read yet.
+        bool drained = false;
+        for (int waited = 0; !drained && waited < DRAIN_MS; waited += 10) {
+            drained = outputDrained(mFd);
+            if (!drained)
+                usleep(10000);
+        }
+        if (!drained)
+            tcflush(mFd, TCOFLUSH);
         tcsetattr(mFd, TCSANOW, &mOld);
-    close(mFd);
+    }
+    if (mExclusive)
+        ioctl(mFd, TIOCNXCL);
+    close(mFd); // releases the flock too
 }
 
 bool Device::open(const LinkOptions &link, std::string &error)
 {
     const std::string path = link.device;
+    const std::string busy = path + " is in use by another program";
     mFd = ::open(link.device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (mFd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
+        // EBUSY: another program holds it in exclusive mode (TIOCEXCL).
+        error = errno == EBUSY ? busy : "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    // The lock terminal programs take; a second vemlink takes it too.
+    if (flock(mFd, LOCK_EX | LOCK_NB) < 0) {
+        error = errno == EWOULDBLOCK ? busy : "cannot lock " + path + ": " + std::strerror(errno);
         return false;
     }
     termios tio{};
@@ -111,6 +181,8 @@ bool Device::open(const LinkOptions &link, std::string &error)
         return false;
     }
     mSaved = true;
+    // No further opens, except by root, while this one lasts.
+    mExclusive = ioctl(mFd, TIOCEXCL) == 0;
     tio = mOld;
     cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXOFF | IXANY);
@@ -134,20 +206,26 @@ StopSignals::StopSignals()
     sa.sa_handler = onStop;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = 0; // no SA_RESTART: a blocking call returns EINTR
-    sigaction(SIGINT, &sa, &mOldInt);
-    sigaction(SIGTERM, &sa, &mOldTerm);
     sigset_t block;
     sigemptyset(&block);
-    sigaddset(&block, SIGINT);
-    sigaddset(&block, SIGTERM);
+    for (size_t i = 0; i < NSTOPS; ++i) {
+        sigaction(STOPS[i], &sa, &mOld[i]);
+        sigaddset(&block, STOPS[i]);
+    }
+    // A reader of the listing that goes away shows as EPIPE, not as death.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, &mOldPipe);
     sigprocmask(SIG_BLOCK, &block, &mOldMask);
 }
 
 StopSignals::~StopSignals()
 {
     sigprocmask(SIG_SETMASK, &mOldMask, nullptr);
-    sigaction(SIGINT, &mOldInt, nullptr);
-    sigaction(SIGTERM, &mOldTerm, nullptr);
+    for (size_t i = 0; i < NSTOPS; ++i)
+        sigaction(STOPS[i], &mOld[i], nullptr);
+    sigaction(SIGPIPE, &mOldPipe, nullptr);
 }
 
 bool StopSignals::stopped() const
@@ -158,8 +236,8 @@ bool StopSignals::stopped() const
 int StopSignals::wait(pollfd *fds, nfds_t n, int timeoutMs) const
 {
     sigset_t open = mOldMask;
-    sigdelset(&open, SIGINT);
-    sigdelset(&open, SIGTERM);
+    for (const int s : STOPS)
+        sigdelset(&open, s);
     timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000};
     return ppoll(fds, n, timeoutMs < 0 ? nullptr : &limit, &open);
 }

@@ -25,6 +25,10 @@ struct LinkOptions {
 // The rates --baud accepts, for messages: "1200 1800 ... 4000000".
 std::string acceptedRates();
 
+// A usage text with the line holding "{RATES}" replaced by the accepted
+// rates, wrapped at the marker's indentation.
+std::string withRates(const char *text);
+
 // Takes argv[i] when it is --device, --baud or --rtscts (the values also as
 // --device=PATH, --baud=N), moving i past a separate value. Returns 1 when
 // taken, 0 when argv[i] is some other argument, -1 on a missing value or an
@@ -36,14 +40,18 @@ public:
     Device() = default;
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
-    // Restores the settings the device had and closes it.
+    // Waits up to 2 s for the device's output to drain, discards what is
+    // still queued after that, restores the settings the device had and
+    // closes it, which also gives up the lock.
     ~Device();
 
     // Opens link.device read-write, non-blocking, not as the controlling
-    // terminal, and sets it raw: 8 data bits, no parity, one stop bit, the
-    // modem lines ignored (CLOCAL), the receiver on, no software flow
-    // control, hardware flow control only with link.rtscts. False with
-    // "cannot open PATH: reason" or "cannot configure PATH: reason" in error.
+    // terminal, takes it for itself (flock LOCK_EX, then TIOCEXCL) and sets
+    // it raw: 8 data bits, no parity, one stop bit, the modem lines ignored
+    // (CLOCAL), the receiver on, no software flow control, hardware flow
+    // control only with link.rtscts. False with "PATH is in use by another
+    // program" (locked or exclusive), "cannot open PATH: reason", "cannot
+    // lock PATH: reason" or "cannot configure PATH: reason" in error.
     bool open(const LinkOptions &link, std::string &error);
 
     int fd() const { return mFd; }
@@ -51,13 +59,15 @@ public:
 private:
     int mFd = -1;
     bool mSaved = false;
+    bool mExclusive = false;
     termios mOld{};
 };
 
-// While an object lives, SIGINT and SIGTERM set a flag instead of ending the
-// process, and they are delivered only while wait() waits, so a signal
-// cannot slip in between a look at the flag and the wait. One object at a
-// time.
+// While an object lives, SIGINT, SIGTERM, SIGHUP and SIGQUIT set a flag
+// instead of ending the process, and they are delivered only while wait()
+// waits, so a signal cannot slip in between a look at the flag and the wait.
+// SIGPIPE is ignored: a closed standard output comes back as EPIPE. Make
+// one before the device is touched; one object at a time.
 class StopSignals {
 public:
     StopSignals();
@@ -72,9 +82,10 @@ public:
     int wait(pollfd *fds, nfds_t n, int timeoutMs) const;
 
 private:
+    static const size_t NSTOPS = 4;
     sigset_t mOldMask{};
-    struct sigaction mOldInt {};
-    struct sigaction mOldTerm {};
+    struct sigaction mOld[NSTOPS] {};
+    struct sigaction mOldPipe {};
 };
 
 // Seconds since a start, for the time column.

@@ -16,7 +16,9 @@ const char *const USAGE = "usage: vemlink encode [--raw] [HEX...|-]\n"
                           "Prints the frame for one payload as upper-case hex on one line.\n"
                           "The payload is given in hex (pairs of digits, whitespace allowed\n"
                           "between pairs, several arguments joined), or read raw from standard\n"
-                          "input with '-' or no argument. It may hold 0 to 1021 bytes.\n"
+                          "input with '-' or no argument. It may hold 0 to 1021 bytes; no more\n"
+                          "input is read than that, and a longer payload ends with exit\n"
+                          "status 2.\n"
                           "\n"
                           "  --raw    write the frame's bytes themselves, for a pipe or a file\n"
                           "\n"
@@ -55,13 +57,11 @@ int runEncode(int argc, char **argv)
     if (dashes > 1 || (dashes == 1 && hexArgs > 0))
         return usageError(name, "'-' reads the payload from standard input and takes "
                                 "no hex arguments beside it");
-    const bool fromInput = hexArgs == 0;
-    if (fromInput && !readAll(0, payload))
+    bool over = false;
+    if (hexArgs == 0 && !readAtMost(0, payload, static_cast<size_t>(MAX_PAYLOAD), over))
         return failure(name, std::string("reading standard input: ") + std::strerror(errno));
-    if (payload.size() > static_cast<size_t>(MAX_PAYLOAD))
-        return usageError(name, "payload of " + std::to_string(payload.size()) +
-                                    " bytes; a frame carries at most " +
-                                    std::to_string(MAX_PAYLOAD));
+    if (over || payload.size() > static_cast<size_t>(MAX_PAYLOAD))
+        return payloadTooLong(name, payload.size(), over);
 
     const int len = static_cast<int>(payload.size());
     std::vector<unsigned char> frame(2 * payload.size() + 6);

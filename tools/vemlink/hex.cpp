@@ -52,26 +52,23 @@ bool parseHex(const char *text, size_t n, std::vector<unsigned char> &bytes, std
     return true;
 }
 
-// Both are built in a local buffer a block at a time: a live tap lists the
-// frames of both directions of a fast link, and a call per byte would cost
-// more than the decoding.
-void printHex(std::FILE *out, const unsigned char *p, size_t n)
+// Both append to a string the caller reuses: a live tap lists the frames of
+// both directions of a fast link, and a call per byte would cost more than
+// the decoding.
+void appendHex(std::string &out, const unsigned char *p, size_t n)
 {
     static const char digits[] = "0123456789ABCDEF";
-    char text[3 * 256];
-    size_t skip = 1; // no space before the first pair
-    for (size_t i = 0; i < n; skip = 0) {
-        char *t = text;
-        for (const size_t end = i + 256 < n ? i + 256 : n; i < end; ++i) {
-            *t++ = ' ';
-            *t++ = digits[p[i] >> 4];
-            *t++ = digits[p[i] & 15];
-        }
-        std::fwrite(text + skip, 1, static_cast<size_t>(t - text) - skip, out);
+    if (n == 0)
+        return;
+    const size_t at = out.size();
+    out.resize(at + 3 * n - 1, ' ');
+    for (size_t i = 0; i < n; ++i) {
+        out[at + 3 * i] = digits[p[i] >> 4];
+        out[at + 3 * i + 1] = digits[p[i] & 15];
     }
 }
 
-void printAscii(std::FILE *out, const unsigned char *p, size_t n)
+void appendAscii(std::string &out, const unsigned char *p, size_t n)
 {
     // A table rather than a test: on binary data the test's branch goes
     // either way at random.
@@ -83,11 +80,15 @@ void printAscii(std::FILE *out, const unsigned char *p, size_t n)
                 c[b] = b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
         }
     } shown;
-    char text[256];
-    for (size_t i = 0; i < n;) {
-        size_t k = 0;
-        for (; k < sizeof text && i < n; ++k, ++i)
-            text[k] = shown.c[p[i]];
-        std::fwrite(text, 1, k, out);
-    }
+    const size_t at = out.size();
+    out.resize(at + n);
+    for (size_t i = 0; i < n; ++i)
+        out[at + i] = shown.c[p[i]];
+}
+
+void printHex(std::FILE *out, const unsigned char *p, size_t n)
+{
+    std::string text;
+    appendHex(text, p, n);
+    std::fwrite(text.data(), 1, text.size(), out);
 }

@@ -20,7 +20,11 @@ bool parseHex(const char *text, size_t n, std::vector<unsigned char> &bytes, std
 // Writes n bytes as upper-case hex pairs separated by single spaces.
 void printHex(std::FILE *out, const unsigned char *p, size_t n);
 
-// Writes n bytes as text, with '.' for each byte that is not printable ASCII.
-void printAscii(std::FILE *out, const unsigned char *p, size_t n);
+// Appends n bytes to out as upper-case hex pairs separated by single spaces.
+void appendHex(std::string &out, const unsigned char *p, size_t n);
+
+// Appends n bytes to out as text, with '.' for each byte that is not
+// printable ASCII.
+void appendAscii(std::string &out, const unsigned char *p, size_t n);
 
 #endif

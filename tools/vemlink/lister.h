@@ -5,8 +5,8 @@
 #define VEMLINK_LISTER_H
 
 // The frame listing of decode, tap and send: every byte of one direction of
-// a link through its own cHDLC::unFrameByte, one line per frame on standard
-// output.
+// a link through its own cHDLC::unFrameByte, one line per frame, handed to
+// the listing output (output.h).
 #include <cstddef>
 #include <string>
 
@@ -36,6 +36,11 @@ public:
 
 class Lister {
 public:
+    // The most unstuffed bytes a receiver holds between two flags: payload
+    // and FCS in its 1024-byte buffer, less one. A longer run is discarded
+    // at its 1024th byte.
+    static const long MAX_UNSTUFFED = 1023;
+
     // The column heads; with timed, those of the time and direction columns
     // that a prefix (see setPrefix) puts in front of every line.
     static void header(bool timed);
@@ -63,6 +68,15 @@ public:
             mSink->arrived();
     }
 
+    // From now on, okSinceMark() counts the intact frames whose first byte
+    // after the opening flag comes later in the stream than this call.
+    void mark()
+    {
+        mMark = mOffset;
+        mOkSinceMark = 0;
+    }
+    long okSinceMark() const { return mOkSinceMark; }
+
     long ok() const { return mOk; }
     long long bytes() const { return mOffset; }
 
@@ -78,14 +92,20 @@ private:
     unsigned char mFrame[1023];     // room unFrameByte needs: payload and FCS
     unsigned char mWire[WIRE_KEEP]; // the first bytes since the last flag
     size_t mWireLen = 0;            // bytes since the last flag, kept or not
+    long mUnstuffed = 0;            // of those, after undoing the escapes
+    bool mEscaped = false;          // the last of them was an escape (7D)
     long long mOffset = 0;          // offset of the next byte in the stream
     long long mStart = 0;           // offset of the frame's opening flag
+    long long mFirst = 0;           // offset of its first byte after the flag
+    long long mMark = 0;            // see mark()
+    long mOkSinceMark = 0;
     long mOk = 0;
     long mCrcErrors = 0;
     long mDropped = 0;
     long mPartial = 0;
     char mPrefix[32] = "";
     FrameSink *mSink = nullptr;
+    std::string mLine; // reused for every line
 };
 
 #endif

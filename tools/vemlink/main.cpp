@@ -3,6 +3,7 @@
 
 // vemlink: shows libvemutils at work on a byte-stream link, and takes link
 // bytes apart for whoever is debugging one.
+#include <cstdio>
 #include <cstring>
 
 #include "cli.h"
@@ -18,7 +19,7 @@ const char *const USAGE =
     "  decode [--hex] [--time] [--pcap FILE] [FILE|-]\n"
     "  decode --device PATH [--baud N] [--time] [--pcap FILE]\n"
     "                           list the frames in a capture or on a live device\n"
-    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX] [--pcap FILE]\n"
+    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX [--force]] [--pcap FILE]\n"
     "                           sit between an application and its serial device:\n"
     "                           forward both ways, list each direction's frames\n"
     "  send --device PATH [--baud N] [--reply SECONDS] [--lines] [HEX...|-]\n"
@@ -28,7 +29,8 @@ const char *const USAGE =
     "                           devices, through two receive-only adapters\n"
     "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
-    "'vemlink COMMAND --help' tells more about each.\n";
+    "'vemlink COMMAND --help' tells more about each; 'vemlink --version'\n"
+    "prints the version.\n";
 
 } // namespace
 
@@ -39,6 +41,10 @@ int main(int argc, char **argv)
         return STATUS_USAGE;
     }
     const char *command = argv[1];
+    if (std::strcmp(command, "--version") == 0) {
+        std::puts("vemlink " VEMLINK_VERSION);
+        return finishOutput("--version");
+    }
     if (isHelp(command)) {
         std::fputs(USAGE, stdout);
         return finishOutput("--help");

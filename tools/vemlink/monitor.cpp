@@ -13,6 +13,7 @@
 #include "cli.h"
 #include "device.h"
 #include "lister.h"
+#include "output.h"
 
 namespace {
 
@@ -29,21 +30,24 @@ const char *const USAGE =
     "  >   read on A\n"
     "  <   read on B\n"
     "\n"
-    "SIGINT (Ctrl-C) or SIGTERM ends it: any partial frames, a summary per\n"
-    "direction and exit status 0. A hang-up or an error of either adapter\n"
+    "SIGINT (Ctrl-C), SIGTERM, SIGHUP or SIGQUIT ends it: any partial frames,\n"
+    "a summary per direction and exit status 0. A hang-up or an error of either adapter\n"
     "ends it with the summary and exit status 1.\n"
     "\n"
     "  A, B             the two adapters\n"
     "  --baud N         the link's rate, default 115200: one of\n"
-    "                   1200 1800 2400 4800 9600 19200 38400 57600 115200\n"
-    "                   230400 460800 500000 576000 921600 1000000 1152000\n"
-    "                   1500000 2000000 2500000 3000000 3500000 4000000\n"
+    "                   {RATES}\n"
     "  --rtscts         hardware (RTS/CTS) flow control on both adapters\n"
     "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark\n"
     "                   (see 'vemlink tap --help'); '-' is standard output\n"
     "\n"
     "Exit status 2 on bad arguments; 1 when an adapter cannot be opened or set\n"
-    "up, hangs up or fails, or the capture cannot be written.\n";
+    "up, is in use, hangs up or fails, the capture cannot be written, or\n"
+    "standard output is closed. The listing never holds up the adapters: when\n"
+    "its reader falls behind, lines are dropped and counted.\n";
+
+// How long the summary waits for a slow reader of the listing at the end.
+const int FINAL_FLUSH_MS = 1000;
 
 struct Line {
     explicit Line(char mark) : mark(mark) {}
@@ -64,7 +68,7 @@ int runMonitor(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(USAGE, stdout);
+            std::fputs(withRates(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -91,11 +95,16 @@ int runMonitor(int argc, char **argv)
     if (paths[1] == nullptr)
         return usageError(name, "two adapters needed, A and B");
 
+    // Handlers first, then the capture (a FIFO may wait for its reader),
+    // then the listing goes live, then the adapters: each released in the
+    // reverse order on every way out.
+    const StopSignals stop;
     std::string error;
     Capture capture;
     if (pcap != nullptr &&
         !capture.open(pcap, std::string(paths[0]) + " > " + paths[1] + " <", error))
         return failure(name, error);
+    LiveOutput live(name);
     Line lines[2] = {Line('>'), Line('<')};
     for (int k = 0; k < 2; ++k) {
         lines[k].options = link;
@@ -105,18 +114,20 @@ int runMonitor(int argc, char **argv)
         if (capture.active())
             lines[k].lister.setSink(capture.sink(lines[k].mark));
     }
-    StopSignals stop;
     std::fprintf(stderr, "vemlink monitor: %s (>) and %s (<) at %ld baud\n", paths[0], paths[1],
                  link.baud);
 
     const Clock clock;
     Lister::header(true);
-    std::fflush(stdout);
+    output::flush();
     std::string fault; // why an adapter ended the monitor
     unsigned char chunk[65536];
-    while (!stop.stopped() && fault.empty()) {
-        pollfd fds[2] = {{lines[0].device.fd(), POLLIN, 0}, {lines[1].device.fd(), POLLIN, 0}};
-        const int ready = stop.wait(fds, 2, -1);
+    while (!stop.stopped() && fault.empty() && !output::broken()) {
+        // The listing only when lines wait for a reader.
+        pollfd fds[3] = {{lines[0].device.fd(), POLLIN, 0},
+                         {lines[1].device.fd(), POLLIN, 0},
+                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+        const int ready = stop.wait(fds, 3, -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
@@ -141,7 +152,7 @@ int runMonitor(int argc, char **argv)
             l.lister.setPrefix(prefix);
             l.lister.feed(chunk, static_cast<size_t>(n));
         }
-        std::fflush(stdout);
+        output::flush();
     }
 
     if (!fault.empty())
@@ -150,8 +161,10 @@ int runMonitor(int argc, char **argv)
     lines[1].lister.setPrefix("           <");
     lines[0].lister.finish(" >");
     lines[1].lister.finish(" <");
-    int status = finishOutput(name);
+    int status = fault.empty() ? STATUS_OK : STATUS_FAILED;
     if (!capture.error().empty())
         status = failure(name, capture.error());
-    return fault.empty() ? status : STATUS_FAILED;
+    if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK)
+        status = STATUS_FAILED;
+    return status;
 }

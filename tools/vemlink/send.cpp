@@ -1,6 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "hdlc.h"
 #include "hex.h"
 #include "lister.h"
+#include "output.h"
 
 namespace {
 
@@ -21,48 +23,37 @@ const char *const USAGE =
     "                    [--lines] [HEX...|-]\n"
     "\n"
     "Frames one payload with cHDLC::frameData and writes the frame to the\n"
-    "device (set raw 8N1, its settings put back at the end). The payload is\n"
-    "given in hex, as for 'vemlink encode', or read raw from standard input\n"
-    "with '-' or no argument; 0 to 1021 bytes.\n"
+    "device (locked as for 'vemlink tap', set raw 8N1, its settings put back\n"
+    "once the frame has drained, waiting at most 2 s). The payload is given\n"
+    "in hex, as for 'vemlink encode', or read raw from standard input with\n"
+    "'-' or no argument; 0 to 1021 bytes. No more input is read than that:\n"
+    "a longer payload ends the command with exit status 2.\n"
     "\n"
     "  --device PATH     the serial device\n"
     "  --baud N          its rate, default 115200: one of\n"
-    "                    1200 1800 2400 4800 9600 19200 38400 57600 115200\n"
-    "                    230400 460800 500000 576000 921600 1000000 1152000\n"
-    "                    1500000 2000000 2500000 3000000 3500000 4000000\n"
+    "                    {RATES}\n"
     "  --rtscts          hardware (RTS/CTS) flow control on the device\n"
     "  --lines           read text lines from standard input and send each,\n"
     "                    without its newline, as one frame: a command console\n"
     "  --reply SECONDS   after each frame, list the frames the device sends\n"
-    "                    back within SECONDS (for example 0.5), as the lines\n"
-    "                    of 'vemlink decode' after the seconds since the start\n"
-    "                    and '<'; a summary line follows at the end\n"
+    "                    back within SECONDS of that frame (for example 0.5),\n"
+    "                    as the lines of 'vemlink decode' after the seconds\n"
+    "                    since the start and '<'; a summary line follows at\n"
+    "                    the end. What the device sent before the first frame\n"
+    "                    is discarded; only frames that begin after a frame\n"
+    "                    was written count as its reply. With --lines, frames\n"
+    "                    that come between commands are listed as they come.\n"
+    "                    A listing that standard output cannot take at once\n"
+    "                    loses lines, not replies (see 'vemlink tap --help').\n"
     "\n"
     "Exit status 0 when everything was written and, with --reply, an intact\n"
     "frame came back after each frame sent; 1 when the device cannot be\n"
-    "opened or set up, a write fails, or a reply is missing; 2 on bad\n"
-    "arguments or a payload over 1021 bytes. SIGINT or SIGTERM stops it.\n";
+    "opened or set up or is in use, a write fails, a reply is missing, or\n"
+    "standard output is closed; 2 on bad arguments or a payload over 1021\n"
+    "bytes. SIGINT, SIGTERM, SIGHUP or SIGQUIT stops it.\n";
 
-// Reads what standard input has, waiting for it; false at its end, on an
-// error and on a stop.
-bool readInput(std::string &text, const StopSignals &stop)
-{
-    char chunk[4096];
-    for (;;) {
-        if (stop.stopped())
-            return false;
-        pollfd in{STDIN_FILENO, POLLIN, 0};
-        if (stop.wait(&in, 1, -1) < 0)
-            continue;
-        const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            return false;
-        text.append(chunk, static_cast<size_t>(n));
-        return true;
-    }
-}
+// How long the summary waits for a slow reader of the listing at the end.
+const int FINAL_FLUSH_MS = 1000;
 
 class Sender {
 public:
@@ -72,18 +63,26 @@ public:
     {
         if (mReply) {
             Lister::header(true);
-            std::fflush(stdout);
+            output::flush();
         }
     }
 
     // Frames and writes one payload, then lists the reply. False when the
-    // frame could not be written.
+    // frame could not be written or the command is to end.
     bool send(const unsigned char *payload, size_t len)
     {
         unsigned char frame[2 * MAX_PAYLOAD + 6];
         int frameLen = 0;
         mFramer.frameData(const_cast<unsigned char *>(payload), static_cast<int>(len), frame,
                           &frameLen);
+        // What the device sent before this frame is no reply to it: before
+        // the first frame it is thrown away, later it has been listed as it
+        // came (see readInput) and the rest of it is listed now.
+        if (mSent == 0)
+            tcflush(mFd, TCIFLUSH);
+        else if (mReply)
+            listWaiting();
+        mLister.mark();
         ++mSent;
         if (!writeAll(mFd, frame, static_cast<size_t>(frameLen), mStop)) {
             if (errno != EINTR)
@@ -93,7 +92,35 @@ public:
         }
         if (mReply)
             listReply();
-        return true;
+        return mStatus == STATUS_OK && !output::broken() && !mStop.stopped();
+    }
+
+    // Reads what standard input has, at most room bytes, waiting for it;
+    // meanwhile, with --reply, lists the frames the device sends as they
+    // come. False at the end of the input, on an error and on a stop.
+    bool readInput(std::string &text, size_t room)
+    {
+        char chunk[4096];
+        while (!mStop.stopped() && mStatus == STATUS_OK && !output::broken()) {
+            pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0},
+                             {mReply && mSent > 0 ? mFd : -1, POLLIN, 0},
+                             {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+            if (mStop.wait(fds, 3, -1) < 0)
+                continue;
+            output::flush();
+            if (fds[1].revents != 0)
+                listWaiting();
+            if (fds[0].revents == 0)
+                continue;
+            const ssize_t n = read(STDIN_FILENO, chunk, std::min(sizeof chunk, room));
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0)
+                return false;
+            text.append(chunk, static_cast<size_t>(n));
+            return true;
+        }
+        return false;
     }
 
     // The summary of what came back; the exit status.
@@ -103,40 +130,60 @@ public:
             mLister.setPrefix("           <");
             mLister.finish(" <");
         }
-        const int written = finishOutput(mName);
+        const int written = output::finish(mName, FINAL_FLUSH_MS);
         return mStatus != STATUS_OK ? mStatus : written;
     }
 
 private:
+    // Reads and lists the device's bytes; false at a hang-up or error.
+    bool take()
+    {
+        unsigned char chunk[4096];
+        const ssize_t n = read(mFd, chunk, sizeof chunk);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            return true;
+        if (n <= 0) {
+            mStatus = failure(mName, n == 0 || errno == EIO ? std::string("the device hung up")
+                                                            : std::string("reading the device: ") +
+                                                                  std::strerror(errno));
+            return false;
+        }
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "%10.6f <", mClock.seconds());
+        mLister.setPrefix(prefix);
+        mLister.feed(chunk, static_cast<size_t>(n));
+        output::flush();
+        return true;
+    }
+
+    // Lists what the device has sent so far, without waiting.
+    void listWaiting()
+    {
+        for (;;) {
+            const long long before = mLister.bytes();
+            if (!take() || mLister.bytes() == before)
+                return;
+        }
+    }
+
+    // Lists what comes within the reply time of the frame just sent.
     void listReply()
     {
-        const long before = mLister.ok();
-        const Clock window;
-        unsigned char chunk[4096];
+        const Clock window; // from the send
         for (;;) {
             const int left = mReplyMs - static_cast<int>(window.seconds() * 1000);
-            if (left <= 0 || mStop.stopped())
+            if (left <= 0 || mStop.stopped() || output::broken())
                 break;
-            pollfd in{mFd, POLLIN, 0};
-            if (mStop.wait(&in, 1, left) <= 0)
+            pollfd fds[2] = {{mFd, POLLIN, 0},
+                             {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+            if (mStop.wait(fds, 2, left) <= 0)
                 continue;
-            const ssize_t n = read(mFd, chunk, sizeof chunk);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN))
-                continue;
-            if (n <= 0) {
-                mStatus = failure(mName,
-                                  n == 0 || errno == EIO
-                                      ? std::string("the device hung up")
-                                      : std::string("reading the device: ") + std::strerror(errno));
+            output::flush();
+            if (fds[0].revents != 0 && !take())
                 break;
-            }
-            char prefix[32];
-            std::snprintf(prefix, sizeof prefix, "%10.6f <", mClock.seconds());
-            mLister.setPrefix(prefix);
-            mLister.feed(chunk, static_cast<size_t>(n));
-            std::fflush(stdout);
         }
-        if (mLister.ok() == before && !mStop.stopped() && mStatus == STATUS_OK)
+        if (mLister.okSinceMark() == 0 && !mStop.stopped() && mStatus == STATUS_OK &&
+            !output::broken())
             mStatus =
                 failure(mName, "no intact frame came back within " + std::to_string(mReplyMs) +
                                    " ms of frame " + std::to_string(mSent));
@@ -154,12 +201,6 @@ private:
     int mStatus = STATUS_OK;
 };
 
-int tooLong(const char *name, size_t len)
-{
-    return usageError(name, "payload of " + std::to_string(len) +
-                                " bytes; a frame carries at most " + std::to_string(MAX_PAYLOAD));
-}
-
 } // namespace
 
 int runSend(int argc, char **argv)
@@ -174,7 +215,7 @@ int runSend(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(USAGE, stdout);
+            std::fputs(withRates(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -209,13 +250,15 @@ int runSend(int argc, char **argv)
         return usageError(name, "'-' reads the payload from standard input and takes "
                                 "no hex arguments beside it");
     if (payload.size() > static_cast<size_t>(MAX_PAYLOAD))
-        return tooLong(name, payload.size());
+        return payloadTooLong(name, payload.size(), false);
 
+    // The handlers first: a signal from here on ends the command in order.
+    const StopSignals stop;
+    LiveOutput live(name);
     std::string error;
     Device device;
     if (!device.open(link, error))
         return failure(name, error);
-    StopSignals stop;
     Sender sender(name, device.fd(), reply, stop);
 
     if (!lines && hexArgs > 0) {
@@ -223,13 +266,17 @@ int runSend(int argc, char **argv)
         return sender.finish();
     }
     std::string text;
+    const size_t limit = static_cast<size_t>(MAX_PAYLOAD);
     if (!lines) {
-        while (readInput(text, stop)) {
+        // Never more than one byte past the limit is read.
+        while (text.size() <= limit && sender.readInput(text, limit + 1 - text.size())) {
+        }
+        if (text.size() > limit) {
+            sender.finish();
+            return payloadTooLong(name, text.size(), true);
         }
         if (stop.stopped())
             return sender.finish();
-        if (text.size() > static_cast<size_t>(MAX_PAYLOAD))
-            return tooLong(name, text.size());
         sender.send(reinterpret_cast<const unsigned char *>(text.data()), text.size());
         return sender.finish();
     }
@@ -237,20 +284,25 @@ int runSend(int argc, char **argv)
     // line without a newline is sent at the end of the input.
     bool more = true;
     while (more && !stop.stopped()) {
-        more = readInput(text, stop);
+        more = sender.readInput(text, 4096);
         if (!more && !stop.stopped() && !text.empty() && text.back() != '\n')
             text += '\n';
         size_t start = 0;
         for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
             const size_t len = nl - start;
-            if (len > static_cast<size_t>(MAX_PAYLOAD)) {
+            if (len > limit) {
                 sender.finish();
-                return tooLong(name, len);
+                return payloadTooLong(name, len, false);
             }
             if (!sender.send(reinterpret_cast<const unsigned char *>(text.data()) + start, len))
                 return sender.finish();
         }
         text.erase(0, start);
+        // A line still without its newline already past the limit.
+        if (text.size() > limit) {
+            sender.finish();
+            return payloadTooLong(name, text.size(), true);
+        }
     }
     return sender.finish();
 }

@@ -5,20 +5,21 @@
 #include <cstring>
 #include <memory>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "capture.h"
 #include "cli.h"
 #include "device.h"
-#include "lister.h"
+#include "files.h"
 #include "link.h"
+#include "lister.h"
+#include "output.h"
 
 namespace {
 
 const char *const USAGE =
     "usage: vemlink tap DEVICE [--baud N] [--rtscts] [--link PATH] [--save PREFIX]\n"
-    "                         [--pcap FILE]\n"
+    "                         [--force] [--pcap FILE]\n"
     "\n"
     "Opens DEVICE (a serial port, set raw 8N1) and a pseudo-terminal for the\n"
     "application, whose path goes to standard error: start the application on\n"
@@ -30,24 +31,41 @@ const char *const USAGE =
     "  >   from the application to the device\n"
     "  <   from the device to the application\n"
     "\n"
-    "Statuses: ok, crc-error, dropped (see 'vemlink decode --help'). The\n"
-    "application may close its end and open it again; the tap stays. SIGINT\n"
-    "(Ctrl-C) or SIGTERM ends it: any partial frames, a summary per direction\n"
-    "(frames by status, bytes) and exit status 0. A hang-up or an error of\n"
-    "DEVICE ends it with the summary and exit status 1.\n"
+    "Statuses:\n"
+    "  ok         a frame whose FCS checks; length and data are the payload\n"
+    "  crc-error  the FCS check failed; the bytes as they were on the wire\n"
+    "  dropped    more than 1023 unstuffed bytes between two flags (listed\n"
+    "             whole, with their length on the wire), or a lone 7D\n"
+    "  partial    bytes after the last flag when the tap ended\n"
+    "\n"
+    "The listing never holds up the link: when standard output falls behind\n"
+    "(a paused pager, a pipe nobody reads), listing lines are dropped, never\n"
+    "link bytes; standard error says so when it starts, and the summary ends\n"
+    "with 'N lines not shown: standard output fell behind'.\n"
+    "\n"
+    "DEVICE is locked (flock, as terminal programs do, and TIOCEXCL); one that\n"
+    "another program has locked is refused. The application may close its\n"
+    "end and open it again; the tap stays. SIGINT (Ctrl-C), SIGTERM, SIGHUP\n"
+    "and SIGQUIT end it: any partial frames, a summary per direction (frames\n"
+    "by status, bytes) and exit status 0. However it ends, the capture files\n"
+    "hold every byte forwarded, the link is removed if it still leads to the\n"
+    "tap, and DEVICE gets its earlier settings back once its output has\n"
+    "drained (waiting at most 2 s).\n"
     "\n"
     "  DEVICE, --device PATH   the serial device the application talks to\n"
     "  --baud N                its rate, default 115200: one of\n"
-    "                          1200 1800 2400 4800 9600 19200 38400 57600\n"
-    "                          115200 230400 460800 500000 576000 921600\n"
-    "                          1000000 1152000 1500000 2000000 2500000\n"
-    "                          3000000 3500000 4000000\n"
+    "                          {RATES}\n"
     "  --rtscts                hardware (RTS/CTS) flow control on DEVICE\n"
     "  --link PATH             also make PATH a symbolic link to the\n"
-    "                          application's end (an existing link is replaced)\n"
+    "                          application's end; PATH must not exist, except\n"
+    "                          as a stale link of an earlier tap (into\n"
+    "                          /dev/pts/, its target gone)\n"
     "  --save PREFIX           write the raw bytes of each direction to\n"
-    "                          PREFIX.tx (>) and PREFIX.rx (<), for\n"
-    "                          'vemlink decode' later\n"
+    "                          PREFIX.tx (>) and PREFIX.rx (<) as they are\n"
+    "                          forwarded, for 'vemlink decode'; new files,\n"
+    "                          mode 0600, an existing one refused\n"
+    "  --force                 let --save replace existing regular files\n"
+    "                          (never through a symbolic link)\n"
     "  --pcap FILE             also write the frames to FILE as pcapng for\n"
     "                          Wireshark, one record per frame with its\n"
     "                          wall-clock time, direction and status; '-' is\n"
@@ -55,8 +73,11 @@ const char *const USAGE =
     "                          standard error). FILE must not exist yet\n"
     "\n"
     "Exit status 2 on bad arguments; 1 when DEVICE cannot be opened or set up,\n"
-    "hangs up or fails, or a file cannot be written.\n";
+    "is in use, hangs up or fails, when a file cannot be made or written (the\n"
+    "forwarding goes on without it), or when standard output is closed.\n";
 
+// How long the summary waits for a slow reader of the listing at the end.
+const int FINAL_FLUSH_MS = 1000;
 // Bytes taken by one read: large, so that a fast link costs few calls.
 const size_t CHUNK = 65536;
 // How long to leave the application's end alone after it reported a
@@ -93,8 +114,7 @@ struct Direction {
     size_t len = 0;
     size_t done = 0;
     Lister lister;
-    std::FILE *save = nullptr;
-    char saveBuffer[CHUNK];
+    SaveFile save;
 };
 
 enum class Read { DATA, NOTHING, CLOSED, READ_FAILED, WRITE_FAILED };
@@ -116,47 +136,13 @@ Read forward(Direction &d, const Clock &clock)
     d.done = 0;
     const bool pushed = d.push();
     const int pushError = errno;
-    if (d.save != nullptr)
-        std::fwrite(d.buffer, 1, d.len, d.save);
+    d.save.write("tap", d.buffer, d.len);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), d.mark);
     d.lister.setPrefix(prefix);
     d.lister.feed(d.buffer, d.len);
     errno = pushError;
     return pushed ? Read::DATA : Read::WRITE_FAILED;
-}
-
-bool openSave(const std::string &path, Direction &d, std::string &error)
-{
-    d.save = std::fopen(path.c_str(), "wb");
-    if (d.save == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::setvbuf(d.save, d.saveBuffer, _IOFBF, sizeof d.saveBuffer);
-    return true;
-}
-
-// A symbolic link at path to target; an old link there is replaced, any
-// other file is left alone.
-bool makeLink(const char *path, const std::string &target, std::string &error)
-{
-    struct stat st {};
-    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode))
-        unlink(path);
-    if (symlink(target.c_str(), path) == 0)
-        return true;
-    error = std::string("cannot make the link ") + path + ": " + std::strerror(errno);
-    return false;
-}
-
-// Removes the link at path if it still leads to target.
-void removeLink(const char *path, const std::string &target)
-{
-    char now[256];
-    const ssize_t n = readlink(path, now, sizeof now);
-    if (n > 0 && target.compare(0, std::string::npos, now, static_cast<size_t>(n)) == 0)
-        unlink(path);
 }
 
 } // namespace
@@ -168,10 +154,11 @@ int runTap(int argc, char **argv)
     const char *linkPath = nullptr;
     const char *prefix = nullptr;
     const char *pcap = nullptr;
+    bool force = false;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(USAGE, stdout);
+            std::fputs(withRates(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -193,6 +180,8 @@ int runTap(int argc, char **argv)
             if (value == nullptr || *value == '\0')
                 return usageError(name, "--pcap needs a file");
             pcap = value;
+        } else if (std::strcmp(arg, "--force") == 0) {
+            force = true;
         } else if (isOption(arg)) {
             return usageError(name, std::string("unknown option ") + arg);
         } else if (link.device != nullptr) {
@@ -203,12 +192,21 @@ int runTap(int argc, char **argv)
     }
     if (link.device == nullptr)
         return usageError(name, "no DEVICE given");
+    if (force && prefix == nullptr)
+        return usageError(name, "--force goes with --save");
 
+    // Everything the tap holds is owned by an object here, released in the
+    // reverse order on every way out: the link and the files first, the
+    // device's settings last, once its output has drained.
+    const StopSignals stop;
     std::string error;
-    // First, so that a FIFO waiting for its reader holds nothing else.
+    // Before the device, so that a FIFO waiting for its reader holds nothing
+    // else; and before the listing goes live, since '-' moves standard
+    // output to standard error and keeps the capture's stream as it was.
     Capture capture;
     if (pcap != nullptr && !capture.open(pcap, link.device, error))
         return failure(name, error);
+    LiveOutput live(name);
     Device device;
     if (!device.open(link, error))
         return failure(name, error);
@@ -219,19 +217,25 @@ int runTap(int argc, char **argv)
     // tx: application to device; rx: device to application.
     const auto tx = std::make_unique<Direction>('>', pty.sender(), device.fd());
     const auto rx = std::make_unique<Direction>('<', device.fd(), pty.sender());
-    if (prefix != nullptr && (!openSave(std::string(prefix) + ".tx", *tx, error) ||
-                              !openSave(std::string(prefix) + ".rx", *rx, error)))
+    if (prefix != nullptr) {
+        if (!tx->save.create(std::string(prefix) + ".tx", force, error))
+            return failure(name, error);
+        if (!rx->save.create(std::string(prefix) + ".rx", force, error)) {
+            tx->save.discard();
+            return failure(name, error);
+        }
+    }
+    LinkPath linked;
+    if (linkPath != nullptr && !linked.make(linkPath, pty.name(), error)) {
+        tx->save.discard();
+        rx->save.discard();
         return failure(name, error);
-    if (linkPath != nullptr && !makeLink(linkPath, pty.name(), error))
-        return failure(name, error);
+    }
     if (capture.active()) {
         tx->lister.setSink(capture.sink('>'));
         rx->lister.setSink(capture.sink('<'));
     }
 
-    // Before the application's end is told: whoever starts the application
-    // on it may end the tap at once.
-    StopSignals stop;
     std::fprintf(stderr, "vemlink tap: %s at %ld baud; the application's end is %s%s%s\n",
                  link.device, link.baud, pty.name().c_str(),
                  linkPath != nullptr ? ", linked from " : "", linkPath != nullptr ? linkPath : "");
@@ -240,23 +244,28 @@ int runTap(int argc, char **argv)
 
     const Clock clock;
     Lister::header(true);
-    std::fflush(stdout);
+    output::flush();
     std::string fault; // why the device side ended the tap
+    int status = STATUS_OK;
     bool paused = false;
-    while (!stop.stopped() && fault.empty()) {
-        pollfd fds[2] = {
+    while (!stop.stopped() && fault.empty() && status == STATUS_OK && !output::broken()) {
+        pollfd fds[3] = {
             {device.fd(),
              static_cast<short>((rx->pending() ? 0 : POLLIN) | (tx->pending() ? POLLOUT : 0)), 0},
             // A negative descriptor leaves the application's end out of
             // the poll altogether: even with no events asked, a hang-up on
             // it would end every poll at once.
             {paused ? -1 : pty.sender(),
-             static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0}};
-        const int ready = stop.wait(fds, 2, paused ? HANGUP_PAUSE_MS : -1);
+             static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0},
+            // The listing only when lines wait for a reader.
+            {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+        const int ready = stop.wait(fds, 3, paused ? HANGUP_PAUSE_MS : -1);
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready < 0)
-            return failure(name, std::string("poll: ") + std::strerror(errno));
+        if (ready < 0) {
+            status = failure(name, std::string("poll: ") + std::strerror(errno));
+            break;
+        }
         paused = false;
 
         const short dev = fds[0].revents;
@@ -278,8 +287,8 @@ int runTap(int argc, char **argv)
             if (r == Read::WRITE_FAILED)
                 fault = std::string("writing: ") + std::strerror(errno);
             else if (r == Read::READ_FAILED)
-                return failure(name, std::string("reading the application's end: ") +
-                                         std::strerror(errno));
+                status = failure(name, std::string("reading the application's end: ") +
+                                           std::strerror(errno));
             else if (r == Read::CLOSED)
                 paused = true;
         }
@@ -289,28 +298,21 @@ int runTap(int argc, char **argv)
         // should not come; should it, look again after a pause.
         if ((app & (POLLHUP | POLLERR)) != 0 && (app & POLLIN) == 0)
             paused = true;
-        std::fflush(stdout);
+        output::flush();
     }
 
     // What is already read goes on where it can without waiting.
     rx->push();
     tx->push();
-    if (linkPath != nullptr)
-        removeLink(linkPath, pty.name());
     if (!fault.empty())
-        std::fprintf(stderr, "vemlink tap: %s: %s\n", link.device, fault.c_str());
+        status = failure(name, std::string(link.device) + ": " + fault);
     tx->lister.setPrefix("           >");
     rx->lister.setPrefix("           <");
     tx->lister.finish(" >");
     rx->lister.finish(" <");
-    int status = finishOutput(name);
     if (!capture.error().empty())
         status = failure(name, capture.error());
-    for (Direction *d : {tx.get(), rx.get()}) {
-        if (d->save != nullptr && std::fclose(d->save) != 0)
-            status =
-                failure(name, std::string("writing ") + prefix + (d == tx.get() ? ".tx" : ".rx") +
-                                  ": " + std::strerror(errno));
-    }
-    return fault.empty() ? status : STATUS_FAILED;
+    if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK || tx->save.failed() || rx->save.failed())
+        status = STATUS_FAILED;
+    return status;
 }
