@@ -5,6 +5,8 @@
 // "device", and the application on the end a tap opens for it.
 //   vemlink_live VEMLINK [EMULATOR...]            every check
 //   vemlink_live --bench MIB VEMLINK [EMULATOR...] tap throughput
+//   vemlink_live --latency ROUNDS VEMLINK [EMULATOR...]
+//                                                 tap and socat latency
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -809,11 +811,8 @@ std::string settingsOf(int fd)
     static const struct {
         speed_t speed;
         const char *name;
-    } SPEEDS[] = {{B1200, "1200"},
-                  {B9600, "9600"},
-                  {B115200, "115200"},
-                  {B460800, "460800"},
-                  {B4000000, "4000000"}};
+    } SPEEDS[] = {{B1200, "1200"},     {B9600, "9600"},     {B57600, "57600"},
+                  {B115200, "115200"}, {B460800, "460800"}, {B4000000, "4000000"}};
     termios tio{};
     if (tcgetattr(fd, &tio) < 0)
         return std::string("tcgetattr: ") + std::strerror(errno);
@@ -848,8 +847,8 @@ void lineChecks(TempDir &dir)
         {{"tap", "--flow=rtscts", "--stopbits=2", "--baud", "1200"},
          "1200 cstopb crtscts",
          "at 1200 8N2 rtscts;"},
-        {{"decode", "--baud", "4000000", "--flow", "xonxoff", "--stopbits", "2"},
-         "4000000 cstopb ixon ixoff",
+        {{"decode", "--baud", "57600", "--flow", "xonxoff", "--stopbits", "2"},
+         "57600 cstopb ixon ixoff",
          nullptr},
         {{"send", "--stopbits", "2", "--flow", "rtscts", "--reply", "10", "61"},
          "115200 cstopb crtscts",
@@ -1023,6 +1022,64 @@ void reconnectChecks(TempDir &dir)
     check(summary(live.output(), "").ok == 2, "decode reconnect: summary:\n" + live.output());
 }
 
+// Round trips of a small frame: the application's end writes it, the device
+// end reads it whole and writes it back, the application reads it whole.
+// Half of each round trip is one way through the forwarder; sorted, in
+// microseconds.
+std::vector<double> roundTrips(int app, int device, int rounds)
+{
+    const Bytes f = frame(text("ping"));
+    std::vector<double> oneWay;
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = Clock::now();
+        sendAll(app, f);
+        const Bytes there = receive(device, f.size());
+        sendAll(device, there);
+        const Bytes back = receive(app, f.size());
+        check(back == f, "latency: the frame came back changed");
+        oneWay.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count() /
+                         2);
+    }
+    std::sort(oneWay.begin(), oneWay.end());
+    return oneWay;
+}
+
+void printLatency(const char *what, const std::vector<double> &oneWay)
+{
+    if (oneWay.empty())
+        return;
+    std::printf("  %-28s p50 %7.1f us   p99 %7.1f us\n", what, oneWay[oneWay.size() / 2],
+                oneWay[oneWay.size() * 99 / 100]);
+}
+
+// The one-way latency of a small frame through the tap and through socat
+// forwarding between the same kind of ptys, in the same run.
+void latencyBench(TempDir &dir, int rounds)
+{
+    std::printf("one-way latency of a %zu-byte frame over ptys, %d round trips:\n",
+                frame(text("ping")).size(), rounds);
+    {
+        Pty dev;
+        Run tap({"tap", dev.path}, "/dev/null");
+        const std::string appPath = startTap(tap, "latency");
+        if (appPath.empty())
+            return;
+        const int app = openApp(appPath);
+        roundTrips(app, dev.master, rounds / 10); // warm-up
+        printLatency("vemlink tap", roundTrips(app, dev.master, rounds));
+        close(app);
+    }
+    {
+        Pty dev;
+        const std::string link = dir.path() + "/ttySOCAT";
+        Adapter socat(dev.path, link, "/dev/null");
+        const int app = openApp(link);
+        roundTrips(app, dev.master, rounds / 10);
+        printLatency("socat pty,raw,echo=0", roundTrips(app, dev.master, rounds));
+        close(app);
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -1030,13 +1087,19 @@ int main(int argc, char **argv)
     bool bench = false;
     size_t bytes = 3 << 19; // 1.5 MiB
     int first = 1;
+    int latency = 0;
+    if (argc > 2 && std::strcmp(argv[1], "--latency") == 0) {
+        latency = std::atoi(argv[2]);
+        first = 3;
+    }
     if (argc > 2 && std::strcmp(argv[1], "--bench") == 0) {
         bench = true;
         bytes = static_cast<size_t>(std::atof(argv[2]) * (1 << 20));
         first = 3;
     }
     if (argc <= first) {
-        std::fputs("usage: vemlink_live [--bench MIB] VEMLINK [EMULATOR...]\n", stderr);
+        std::fputs("usage: vemlink_live [--bench MIB|--latency ROUNDS] VEMLINK [EMULATOR...]\n",
+                   stderr);
         return 2;
     }
     for (int i = first + 1; i < argc; ++i)
@@ -1045,6 +1108,10 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     TempDir dir;
+    if (latency > 0) {
+        latencyBench(dir, latency);
+        return gFailures == 0 ? 0 : 1;
+    }
     if (bench) {
         loadChecks(dir, bytes, true);
         return gFailures == 0 ? 0 : 1;

@@ -195,11 +195,12 @@ bool applyLine(int fd, const char *path, const LineSettings &line, std::string &
         return false;
     }
     // A driver that cannot make a rate may keep its old one, or take the
-    // nearest it has, without failing the call.
+    // nearest it has, without failing the call. 0: a rate that cannot be
+    // read back here (an emulator that knows fewer B-constants).
     long got = getAnyRate(fd);
     if (got < 0 && tcgetattr(fd, &tio) == 0)
         got = rateOf(cfgetospeed(&tio));
-    if (got >= 0 && std::labs(got - line.baud) * 100 > line.baud * RATE_TOLERANCE_PERCENT) {
+    if (got > 0 && std::labs(got - line.baud) * 100 > line.baud * RATE_TOLERANCE_PERCENT) {
         error = rate + "the driver set " + std::to_string(got) + " baud instead";
         return false;
     }
@@ -220,7 +221,9 @@ bool readLine(int fd, LineSettings &line, bool &extproc)
                 : (tio.c_iflag & IXON) != 0  ? LineSettings::FLOW_XONXOFF
                                              : LineSettings::FLOW_NONE;
     const long any = getAnyRate(fd);
-    line.baud = any >= 0 ? any : rateOf(cfgetospeed(&tio));
+    const long baud = any >= 0 ? any : rateOf(cfgetospeed(&tio));
+    if (baud > 0)
+        line.baud = baud;
     extproc = (tio.c_lflag & EXTPROC) != 0;
     return true;
 }

@@ -47,7 +47,9 @@ bool toTermios(const LineSettings &line, termios &tio);
 // takes any rate but only 8 data bits and no parity.
 bool applyLine(int fd, const char *path, const LineSettings &line, std::string &error);
 
-// Reads fd's settings into line. False when fd is no terminal. extproc
+// Reads fd's settings into line; a rate that cannot be read (neither
+// termios2 nor a known B-constant) leaves line.baud. False when fd is no
+// terminal. extproc
 // says whether the terminal has EXTPROC set, so that a pty master in packet
 // mode hears of every change.
 bool readLine(int fd, LineSettings &line, bool &extproc);

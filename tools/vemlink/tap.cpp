@@ -295,7 +295,7 @@ int runTap(int argc, char **argv)
 
     // The application's settings, when they changed, go to DEVICE.
     auto follow = [&]() {
-        LineSettings now;
+        LineSettings now = line;
         if (!readLine(pty.receiver(), now, extproc))
             return;
         now.dataBits = line.dataBits;
