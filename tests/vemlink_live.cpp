@@ -1022,62 +1022,58 @@ void reconnectChecks(TempDir &dir)
     check(summary(live.output(), "").ok == 2, "decode reconnect: summary:\n" + live.output());
 }
 
-// Round trips of a small frame: the application's end writes it, the device
-// end reads it whole and writes it back, the application reads it whole.
-// Half of each round trip is one way through the forwarder; sorted, in
-// microseconds.
-std::vector<double> roundTrips(int app, int device, int rounds)
+// One round trip of a small frame: the application's end writes it, the
+// device end reads it whole and writes it back, the application reads it
+// whole. Half of it is one way through the forwarder, in microseconds.
+double roundTrip(int app, int device)
 {
-    const Bytes f = frame(text("ping"));
-    std::vector<double> oneWay;
-    for (int i = 0; i < rounds; ++i) {
-        const auto start = Clock::now();
-        sendAll(app, f);
-        const Bytes there = receive(device, f.size());
-        sendAll(device, there);
-        const Bytes back = receive(app, f.size());
-        check(back == f, "latency: the frame came back changed");
-        oneWay.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count() /
-                         2);
-    }
-    std::sort(oneWay.begin(), oneWay.end());
-    return oneWay;
+    static const Bytes f = frame(text("ping"));
+    const auto start = Clock::now();
+    sendAll(app, f);
+    const Bytes there = receive(device, f.size());
+    sendAll(device, there);
+    const Bytes back = receive(app, f.size());
+    check(back == f, "latency: the frame came back changed");
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / 2;
 }
 
-void printLatency(const char *what, const std::vector<double> &oneWay)
+void printLatency(const char *what, std::vector<double> &oneWay)
 {
-    if (oneWay.empty())
-        return;
+    std::sort(oneWay.begin(), oneWay.end());
     std::printf("  %-28s p50 %7.1f us   p99 %7.1f us\n", what, oneWay[oneWay.size() / 2],
                 oneWay[oneWay.size() * 99 / 100]);
 }
 
 // The one-way latency of a small frame through the tap and through socat
-// forwarding between the same kind of ptys, in the same run.
+// forwarding between the same kind of ptys, their round trips taken in
+// turn, so that both meet the same load of the machine.
 void latencyBench(TempDir &dir, int rounds)
 {
-    std::printf("one-way latency of a %zu-byte frame over ptys, %d round trips:\n",
+    Pty tapDev;
+    Run tap({"tap", tapDev.path}, "/dev/null");
+    const std::string tapEnd = startTap(tap, "latency");
+    Pty socatDev;
+    const std::string link = dir.path() + "/ttySOCAT";
+    Adapter socat(socatDev.path, link, "/dev/null");
+    if (tapEnd.empty())
+        return;
+    const int tapApp = openApp(tapEnd);
+    const int socatApp = openApp(link);
+    std::vector<double> viaTap, viaSocat;
+    for (int i = -rounds / 10; i < rounds; ++i) { // the first tenth warms up
+        const double t = roundTrip(tapApp, tapDev.master);
+        const double s = roundTrip(socatApp, socatDev.master);
+        if (i >= 0) {
+            viaTap.push_back(t);
+            viaSocat.push_back(s);
+        }
+    }
+    std::printf("one-way latency of a %zu-byte frame over ptys, %d round trips each, in turn:\n",
                 frame(text("ping")).size(), rounds);
-    {
-        Pty dev;
-        Run tap({"tap", dev.path}, "/dev/null");
-        const std::string appPath = startTap(tap, "latency");
-        if (appPath.empty())
-            return;
-        const int app = openApp(appPath);
-        roundTrips(app, dev.master, rounds / 10); // warm-up
-        printLatency("vemlink tap", roundTrips(app, dev.master, rounds));
-        close(app);
-    }
-    {
-        Pty dev;
-        const std::string link = dir.path() + "/ttySOCAT";
-        Adapter socat(dev.path, link, "/dev/null");
-        const int app = openApp(link);
-        roundTrips(app, dev.master, rounds / 10);
-        printLatency("socat pty,raw,echo=0", roundTrips(app, dev.master, rounds));
-        close(app);
-    }
+    printLatency("vemlink tap", viaTap);
+    printLatency("socat pty,raw,echo=0", viaSocat);
+    close(tapApp);
+    close(socatApp);
 }
 
 } // namespace
