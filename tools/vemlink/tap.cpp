@@ -318,6 +318,8 @@ int runTap(int argc, char **argv)
             fault = why;
             return;
         }
+        if (device.fd() < 0) // already said, by another sign of the same end
+            return;
         ++gone;
         device.lose();
         tx->dropped += static_cast<long long>(tx->len - tx->done);
