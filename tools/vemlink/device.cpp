@@ -61,13 +61,17 @@ void Device::release(bool restore)
         return;
     if (restore && mSaved) {
         // The tail of the last write goes out at the rate it was meant for.
+        int queued = 0;
         for (int waited = 0; waited < DRAIN_MS; waited += 10) {
-            int queued = 0;
             if (ioctl(mFd, TIOCOUTQ, &queued) < 0 || queued <= 0)
                 break;
             usleep(10000);
         }
-        tcflush(mFd, TCOFLUSH); // whatever a stuck peer left
+        // Whatever a stuck peer left; only then, for on a pseudo-terminal
+        // (which queues nothing of its own) a flush throws away what the
+        // other end has not read yet.
+        if (queued > 0)
+            tcflush(mFd, TCOFLUSH);
         tcsetattr(mFd, TCSANOW, &mOld);
     }
     if (mExclusive)
