@@ -1019,6 +1019,27 @@ void reconnectChecks(TempDir &dir)
     check(summary(listing, " >").ok == 2 && summary(listing, " <").ok == 1,
           "reconnect: summary wrong:\n" + listing);
 
+    // A path that goes away while its device still answers (a renamed
+    // node, a udev link removed) counts as gone too.
+    Pty acm;
+    const std::string node = dir.path() + "/ttyACM0";
+    check(symlink(acm.path.c_str(), node.c_str()) == 0, "symlink " + node);
+    Run renamed({"tap", node}, dir.path() + "/renamed");
+    const std::string renamedEnd = startTap(renamed, "path gone");
+    if (!renamedEnd.empty()) {
+        const int end = openApp(renamedEnd);
+        unlink(node.c_str());
+        check(listed(renamed, "  device gone, waiting\n"),
+              "path gone: 'device gone, waiting' not listed:\n" + renamed.output());
+        check(symlink(acm.path.c_str(), node.c_str()) == 0, "symlink " + node + " again");
+        check(listed(renamed, "  device back\n"),
+              "path gone: 'device back' not listed:\n" + renamed.output());
+        sendAll(end, frame(text("hi")));
+        check(receive(acm.master, 6) == frame(text("hi")), "path gone: frame lost after return");
+        check(renamed.stop(SIGTERM) == 0, "path gone: exit status");
+        close(end);
+    }
+
     // decode --device: the same.
     Run live({"decode", "--device", usb}, dir.path() + "/reconnect-decode");
     pause(500);
