@@ -42,7 +42,7 @@ const char *const USAGE =
     "\n"
     "Events are listed between the frames, after the time and a mark:\n"
     "\n"
-    "  > settings 9600 7E2    the application set its end to a new rate,\n"
+    "  > settings 9600 8N2    the application set its end to a new rate,\n"
     "                         stop bits or flow control (rtscts, xonxoff);\n"
     "                         DEVICE is set the same at once ('refused: ...'\n"
     "                         when it cannot be). The data bits and parity are\n"
