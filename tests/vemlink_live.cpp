@@ -1019,6 +1019,24 @@ void reconnectChecks(TempDir &dir)
     check(summary(listing, " >").ok == 2 && summary(listing, " <").ok == 1,
           "reconnect: summary wrong:\n" + listing);
 
+    // With --no-reconnect the adapter pulled out ends the tap: the summary,
+    // exit status 1.
+    {
+        Run once({"tap", usb, "--no-reconnect"}, dir.path() + "/once");
+        const std::string onceEnd = startTap(once, "--no-reconnect");
+        const int end = onceEnd.empty() ? -1 : openApp(onceEnd);
+        sendAll(end, frame(text("one")));
+        check(receive(dev.master, 7) == frame(text("one")), "--no-reconnect: frame not forwarded");
+        adapter->run.stop(SIGTERM);
+        adapter.reset();
+        check(once.exited(EXIT_MS) && once.status == 1 &&
+                  once.errText.find(usb + ": hang-up") != std::string::npos,
+              "--no-reconnect: exit status " + std::to_string(once.status) + ": " + once.errText);
+        check(summary(once.output(), " >").ok == 1, "--no-reconnect: summary:\n" + once.output());
+        close(end);
+        adapter = std::make_unique<Adapter>(dev.path, usb, log);
+    }
+
     // A path that goes away while its device still answers (a renamed
     // node, a udev link removed) counts as gone too.
     Pty acm;
