@@ -7,6 +7,8 @@
 //   vemlink_live --bench MIB VEMLINK [EMULATOR...] tap throughput
 //   vemlink_live --only full-disk VEMLINK [EMULATOR...]
 //                                  the full-disk check alone; 77 when skipped
+//   vemlink_live --latency ROUNDS VEMLINK [EMULATOR...]
+//                                                 tap and socat latency
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -32,6 +35,7 @@
 
 #include "hdlc.h"
 #include "temp_dir.h"
+#include "termios2.h"
 
 namespace {
 
@@ -113,8 +117,9 @@ struct Pty {
     }
 };
 
-// vemlink running as a child: standard output into a file, standard error
-// through a pipe, standard input from a file or /dev/null.
+// vemlink running as a child (or, with plain, another program given whole):
+// standard output into a file, standard error through a pipe, standard
+// input from a file or /dev/null.
 struct Run {
     pid_t pid = -1;
     int err = -1;
@@ -126,7 +131,7 @@ struct Run {
 
     // outFd, when given, is standard output in place of outPath.
     Run(const std::vector<std::string> &args, const std::string &outPath,
-        const std::string &inPath = "/dev/null", int outFd = -1)
+        const std::string &inPath = "/dev/null", int outFd = -1, bool plain = false)
         : out(outPath)
     {
         int pipeFd[2];
@@ -134,7 +139,7 @@ struct Run {
             std::perror("pipe2");
             std::exit(1);
         }
-        std::vector<std::string> words = gCommand;
+        std::vector<std::string> words = plain ? std::vector<std::string>() : gCommand;
         words.insert(words.end(), args.begin(), args.end());
         pid = fork();
         if (pid == 0) {
@@ -651,12 +656,14 @@ void loadChecks(TempDir &dir, size_t bytes, bool bench)
 
 // The application closes its end and opens it again, through the --link
 // path; the tap stays, forwards, and does not spin while nobody holds it.
-// Then the device hangs up: the summary and exit status 1.
+// Then the device hangs up: with --no-reconnect, the summary and exit
+// status 1.
 void reopenAndHangUp(TempDir &dir)
 {
     Pty dev;
     const std::string link = dir.path() + "/ttyAPP";
-    Run tap({"tap", "--device", dev.path, "--link", link}, dir.path() + "/reopen");
+    Run tap({"tap", "--device", dev.path, "--link", link, "--no-reconnect"},
+            dir.path() + "/reopen");
     if (startTap(tap, "reopen").empty())
         return;
     int app = openApp(link);
@@ -690,13 +697,16 @@ void reopenAndHangUp(TempDir &dir)
 }
 
 // A fake device for send: frames that arrive on master come back framed
-// again, while run is alive.
+// again, while run is alive, and those that came before it ended are read.
 long echo(Pty &dev, Run &run, bool answer, std::vector<Bytes> &got)
 {
     cHDLC framer;
     unsigned char payload[1023];
     unsigned char chunk[4096];
-    while (!run.exited(0)) {
+    // One more look once it has ended: a quick run may be gone before its
+    // bytes are read here.
+    for (bool ended = false; !ended;) {
+        ended = run.exited(0);
         pollfd p{dev.master, POLLIN, 0};
         if (poll(&p, 1, 20) <= 0)
             continue;
@@ -765,7 +775,8 @@ void sendChecks(TempDir &dir)
 }
 
 // decode on a live device: lines as frames arrive, with the time; SIGINT
-// lists the partial frame and the summary, and so does a hang-up.
+// lists the partial frame and the summary, and so does a hang-up with
+// --no-reconnect.
 void decodeChecks(TempDir &dir)
 {
     Pty dev;
@@ -788,7 +799,7 @@ void decodeChecks(TempDir &dir)
 
     // A hang-up ends the device's input: the summary, exit status 0.
     Pty gone;
-    Run hungUp({"decode", "--device", gone.path}, dir.path() + "/hung-up");
+    Run hungUp({"decode", "--device", gone.path, "--no-reconnect"}, dir.path() + "/hung-up");
     sendAll(gone.master, frame(text("bye")));
     const auto sent = Clock::now();
     while (hungUp.output().find("bye") == std::string::npos && msSince(sent) < START_MS)
@@ -807,6 +818,18 @@ template <typename Done> bool waitFor(Done done, int ms = STALL_MS)
         if (msSince(start) >= ms)
             return false;
         pause(10);
+    }
+    return true;
+}
+
+// Waits up to START_MS for what() to hold.
+template <typename Pred> bool waitUntil(Pred what)
+{
+    const auto start = Clock::now();
+    while (!what()) {
+        if (msSince(start) > START_MS)
+            return false;
+        pause(20);
     }
     return true;
 }
@@ -1227,6 +1250,334 @@ int fullDiskCheck(TempDir &dir)
     return gFailures == 0 ? 0 : 1;
 }
 
+bool listed(const Run &run, const std::string &text)
+{
+    return waitUntil([&]() { return run.output().find(text) != std::string::npos; });
+}
+
+// What a pseudo-terminal keeps of its line settings, written out from its
+// termios for comparing and for messages: "9600 cstopb crtscts". Linux keeps
+// a pty at 8 data bits without parity whatever it is told, so those are
+// not written.
+std::string settingsOf(int fd)
+{
+    static const struct {
+        speed_t speed;
+        const char *name;
+    } SPEEDS[] = {{B1200, "1200"},     {B9600, "9600"},     {B57600, "57600"},
+                  {B115200, "115200"}, {B460800, "460800"}, {B4000000, "4000000"}};
+    termios tio{};
+    if (tcgetattr(fd, &tio) < 0)
+        return std::string("tcgetattr: ") + std::strerror(errno);
+    std::string text = "other";
+    for (const auto &s : SPEEDS)
+        if (cfgetospeed(&tio) == s.speed)
+            text = s.name;
+    if ((tio.c_cflag & CSTOPB) != 0)
+        text += " cstopb";
+    if ((tio.c_cflag & CRTSCTS) != 0)
+        text += " crtscts";
+    if ((tio.c_iflag & (IXON | IXOFF)) == (IXON | IXOFF))
+        text += " ixon ixoff";
+    return text;
+}
+
+// Each line option, in tap, decode --device and send, read back from the
+// device while the command has it; the tap's application end starts the
+// same. A pty device takes no other character than 8N: asked for one, the
+// command ends, naming it.
+void lineChecks(TempDir &dir)
+{
+    struct Case {
+        std::vector<std::string> args;
+        const char *want;      // the device's settings, read back
+        const char *announced; // by a tap on standard error; or the error
+    };
+    const Case CASES[] = {
+        {{"tap", "--baud", "9600", "--stopbits", "2"}, "9600 cstopb", "at 9600 8N2;"},
+        {{"tap", "--flow", "xonxoff"}, "115200 ixon ixoff", "at 115200 8N1 xonxoff;"},
+        {{"tap", "--rtscts", "--baud=460800"}, "460800 crtscts", "at 460800 8N1 rtscts;"},
+        {{"tap", "--flow=rtscts", "--stopbits=2", "--baud", "1200"},
+         "1200 cstopb crtscts",
+         "at 1200 8N2 rtscts;"},
+        {{"decode", "--baud", "57600", "--flow", "xonxoff", "--stopbits", "2"},
+         "57600 cstopb ixon ixoff",
+         nullptr},
+        {{"send", "--stopbits", "2", "--flow", "rtscts", "--reply", "10", "61"},
+         "115200 cstopb crtscts",
+         nullptr},
+        {{"tap", "--databits", "7", "--parity", "even", "--baud", "9600"},
+         nullptr,
+         " to 9600 7E1: the driver does not take it"},
+        {{"decode", "--databits", "5"}, nullptr, " to 115200 5N1: the driver does not take it"},
+        {{"send", "--parity", "odd", "--stopbits", "2", "61"},
+         nullptr,
+         " to 115200 8O2: the driver does not take it"},
+    };
+    for (const Case &c : CASES) {
+        Pty dev;
+        std::vector<std::string> args = {c.args[0], "--device", dev.path};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        Run run(args, dir.path() + "/line");
+        std::string what = "";
+        for (const std::string &a : args)
+            what += " " + a;
+        if (c.want == nullptr) {
+            check(run.exited(EXIT_MS) && run.status == 1 &&
+                      run.errText.find("cannot set " + dev.path + c.announced) != std::string::npos,
+                  what + ": exit status " + std::to_string(run.status) + ": " + run.errText);
+            continue;
+        }
+        if (c.args[0] == "tap") {
+            const std::string appPath = startTap(run, "line options");
+            if (appPath.empty())
+                continue;
+            check(run.errText.find(c.announced) != std::string::npos,
+                  what + ": not announced as " + c.announced + ": " + run.errText);
+            const int app = openApp(appPath);
+            check(settingsOf(app) == c.want,
+                  what + ": the application's end is " + settingsOf(app) + ", not " + c.want);
+            close(app);
+        }
+        check(waitUntil([&]() { return settingsOf(dev.slave) == c.want; }),
+              what + ": the device is " + settingsOf(dev.slave) + ", not " + c.want);
+        run.stop(SIGTERM);
+    }
+
+    // A rate no B-constant names, through termios2.
+    Pty dev;
+    if (termios2Rate(dev.slave) < 0) {
+        std::printf("SKIP: --baud 250000: TCGETS2 fails here (%s); qemu-user does not "
+                    "translate termios2\n",
+                    std::strerror(errno));
+        return;
+    }
+    Run tap({"tap", dev.path, "--baud", "250000", "--stopbits", "2"}, dir.path() + "/line");
+    const std::string appPath = startTap(tap, "--baud 250000");
+    check(termios2Rate(dev.slave) == 250000,
+          "--baud 250000: the device is at " + std::to_string(termios2Rate(dev.slave)));
+    if (!appPath.empty()) {
+        const int app = openApp(appPath);
+        check(termios2Rate(app) == 250000,
+              "--baud 250000: the application's end is at " + std::to_string(termios2Rate(app)));
+        close(app);
+    }
+    check(tap.errText.find("at 250000 8N2;") != std::string::npos,
+          "--baud 250000: not announced: " + tap.errText);
+    check(tap.stop(SIGTERM) == 0, "--baud 250000: exit status " + std::to_string(tap.status));
+}
+
+// The application sets its end, twice; the device follows each time, and
+// the listing says so. The data bits and parity do not reach the tap (the
+// pty keeps 8N), so the events show those of the options.
+void followChecks(TempDir &dir)
+{
+    struct Step {
+        speed_t speed;
+        tcflag_t cflag;
+        tcflag_t iflag;
+        bool keepLflag;     // false: c_lflag 0, EXTPROC and all, as some programs do
+        const char *want;   // the device, read back
+        const char *listed; // the event line
+    };
+    // After EXTPROC is gone the pty no longer tells the tap: the last two
+    // steps are found by looking.
+    const Step STEPS[] = {
+        {B9600, CS7 | PARENB | CSTOPB, 0, true, "9600 cstopb", "> settings 9600 8N2\n"},
+        {B460800, CS8, 0, true, "460800", "> settings 460800 8N1\n"},
+        {B57600, CS8 | CRTSCTS, 0, false, "57600 crtscts", "> settings 57600 8N1 rtscts\n"},
+        {B1200, CS8, IXON | IXOFF, false, "1200 ixon ixoff", "> settings 1200 8N1 xonxoff\n"}};
+    Pty dev;
+    Run tap({"tap", dev.path}, dir.path() + "/follow");
+    const std::string appPath = startTap(tap, "follow");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+    for (const Step &s : STEPS) {
+        termios tio{};
+        tcgetattr(app, &tio);
+        cfmakeraw(&tio);
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+        tio.c_cflag |= s.cflag;
+        tio.c_iflag |= s.iflag;
+        if (!s.keepLflag)
+            tio.c_lflag = 0;
+        cfsetspeed(&tio, s.speed);
+        tcsetattr(app, TCSANOW, &tio); // EINVAL for 7E: the pty keeps 8N
+        check(waitUntil([&]() { return settingsOf(dev.slave) == s.want; }),
+              std::string("follow: the device is ") + settingsOf(dev.slave) + ", not " + s.want);
+        check(listed(tap, s.listed),
+              std::string("follow: '") + s.listed + "' not listed:\n" + tap.output());
+    }
+    // The link goes on with the new settings.
+    sendAll(app, frame(text("after")));
+    check(receive(dev.master, 9) == frame(text("after")), "follow: frame after the settings lost");
+    check(tap.stop(SIGTERM) == 0, "follow: exit status " + std::to_string(tap.status));
+    close(app);
+}
+
+// socat stands in for a USB serial adapter: it bridges the device pty to
+// a new one behind a link path, and the path goes away when socat ends.
+struct Adapter {
+    Adapter(const std::string &device, const std::string &link, const std::string &log)
+        : run({"socat", device + ",raw,echo=0", "PTY,raw,echo=0,link=" + link}, log, "/dev/null",
+              -1, true)
+    {
+        check(waitUntil([&]() { return access(link.c_str(), F_OK) == 0; }),
+              "socat made no " + link + ": " + run.errText);
+    }
+    Run run;
+};
+
+// The adapter is pulled and plugged back: the tap keeps the application's
+// end open, drops and counts what the application writes meanwhile, and
+// forwards both ways again afterwards; decode --device goes on the same way.
+void reconnectChecks(TempDir &dir)
+{
+    Pty dev;
+    const std::string usb = dir.path() + "/ttyUSB";
+    const std::string log = dir.path() + "/socat";
+    auto adapter = std::make_unique<Adapter>(dev.path, usb, log);
+    Run tap({"tap", usb}, dir.path() + "/reconnect");
+    const std::string appPath = startTap(tap, "reconnect");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+    sendAll(app, frame(text("one")));
+    check(receive(dev.master, 7) == frame(text("one")), "reconnect: first frame not forwarded");
+
+    adapter->run.stop(SIGTERM);
+    adapter.reset();
+    check(listed(tap, "  device gone, waiting\n"),
+          "reconnect: 'device gone, waiting' not listed:\n" + tap.output());
+    const Bytes lost = frame(text("lost"));
+    sendAll(app, lost);
+    pause(300);
+    adapter = std::make_unique<Adapter>(dev.path, usb, log);
+    check(listed(tap, "  device back\n"), "reconnect: 'device back' not listed:\n" + tap.output());
+
+    sendAll(app, frame(text("two")));
+    check(receive(dev.master, 7) == frame(text("two")), "reconnect: frame to the device lost");
+    sendAll(dev.master, frame(text("back")));
+    check(receive(app, 8) == frame(text("back")), "reconnect: frame to the application lost");
+    check(tap.stop(SIGTERM) == 0, "reconnect: exit status " + std::to_string(tap.status));
+    close(app);
+    const std::string listing = tap.output();
+    check(listing.find("device gone 1 time; " + std::to_string(lost.size()) +
+                       " bytes from the application dropped meanwhile") != std::string::npos,
+          "reconnect: the dropped bytes are not counted:\n" + listing);
+    check(summary(listing, " >").ok == 2 && summary(listing, " <").ok == 1,
+          "reconnect: summary wrong:\n" + listing);
+
+    // With --no-reconnect the adapter pulled out ends the tap: the summary,
+    // exit status 1.
+    {
+        Run once({"tap", usb, "--no-reconnect"}, dir.path() + "/once");
+        const std::string onceEnd = startTap(once, "--no-reconnect");
+        const int end = onceEnd.empty() ? -1 : openApp(onceEnd);
+        sendAll(end, frame(text("one")));
+        check(receive(dev.master, 7) == frame(text("one")), "--no-reconnect: frame not forwarded");
+        adapter->run.stop(SIGTERM);
+        adapter.reset();
+        check(once.exited(EXIT_MS) && once.status == 1 &&
+                  once.errText.find(usb + ": hang-up") != std::string::npos,
+              "--no-reconnect: exit status " + std::to_string(once.status) + ": " + once.errText);
+        check(summary(once.output(), " >").ok == 1, "--no-reconnect: summary:\n" + once.output());
+        close(end);
+        adapter = std::make_unique<Adapter>(dev.path, usb, log);
+    }
+
+    // A path that goes away while its device still answers (a renamed
+    // node, a udev link removed) counts as gone too.
+    Pty acm;
+    const std::string node = dir.path() + "/ttyACM0";
+    check(symlink(acm.path.c_str(), node.c_str()) == 0, "symlink " + node);
+    Run renamed({"tap", node}, dir.path() + "/renamed");
+    const std::string renamedEnd = startTap(renamed, "path gone");
+    if (!renamedEnd.empty()) {
+        const int end = openApp(renamedEnd);
+        unlink(node.c_str());
+        check(listed(renamed, "  device gone, waiting\n"),
+              "path gone: 'device gone, waiting' not listed:\n" + renamed.output());
+        check(symlink(acm.path.c_str(), node.c_str()) == 0, "symlink " + node + " again");
+        check(listed(renamed, "  device back\n"),
+              "path gone: 'device back' not listed:\n" + renamed.output());
+        sendAll(end, frame(text("hi")));
+        check(receive(acm.master, 6) == frame(text("hi")), "path gone: frame lost after return");
+        check(renamed.stop(SIGTERM) == 0, "path gone: exit status");
+        close(end);
+    }
+
+    // decode --device: the same.
+    Run live({"decode", "--device", usb}, dir.path() + "/reconnect-decode");
+    pause(500);
+    sendAll(dev.master, frame(text("first")));
+    check(listed(live, "|first|"), "decode reconnect: first frame not listed");
+    adapter->run.stop(SIGTERM);
+    adapter.reset();
+    check(listed(live, "device gone, waiting\n"), "decode: 'device gone, waiting' not listed");
+    adapter = std::make_unique<Adapter>(dev.path, usb, log);
+    check(listed(live, "device back\n"), "decode: 'device back' not listed:\n" + live.output());
+    sendAll(dev.master, frame(text("second")));
+    check(listed(live, "|second|"), "decode reconnect: frame after the return not listed");
+    check(live.stop(SIGINT) == 0, "decode reconnect: exit status " + std::to_string(live.status));
+    check(summary(live.output(), "").ok == 2, "decode reconnect: summary:\n" + live.output());
+}
+
+// One round trip of a small frame: the application's end writes it, the
+// device end reads it whole and writes it back, the application reads it
+// whole. Half of it is one way through the forwarder, in microseconds.
+double roundTrip(int app, int device)
+{
+    static const Bytes f = frame(text("ping"));
+    const auto start = Clock::now();
+    sendAll(app, f);
+    const Bytes there = receive(device, f.size());
+    sendAll(device, there);
+    const Bytes back = receive(app, f.size());
+    check(back == f, "latency: the frame came back changed");
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / 2;
+}
+
+void printLatency(const char *what, std::vector<double> &oneWay)
+{
+    std::sort(oneWay.begin(), oneWay.end());
+    std::printf("  %-28s p50 %7.1f us   p99 %7.1f us\n", what, oneWay[oneWay.size() / 2],
+                oneWay[oneWay.size() * 99 / 100]);
+}
+
+// The one-way latency of a small frame through the tap and through socat
+// forwarding between the same kind of ptys, their round trips taken in
+// turn, so that both meet the same load of the machine.
+void latencyBench(TempDir &dir, int rounds)
+{
+    Pty tapDev;
+    Run tap({"tap", tapDev.path}, "/dev/null");
+    const std::string tapEnd = startTap(tap, "latency");
+    Pty socatDev;
+    const std::string link = dir.path() + "/ttySOCAT";
+    Adapter socat(socatDev.path, link, "/dev/null");
+    if (tapEnd.empty())
+        return;
+    const int tapApp = openApp(tapEnd);
+    const int socatApp = openApp(link);
+    std::vector<double> viaTap, viaSocat;
+    for (int i = -rounds / 10; i < rounds; ++i) { // the first tenth warms up
+        const double t = roundTrip(tapApp, tapDev.master);
+        const double s = roundTrip(socatApp, socatDev.master);
+        if (i >= 0) {
+            viaTap.push_back(t);
+            viaSocat.push_back(s);
+        }
+    }
+    std::printf("one-way latency of a %zu-byte frame over ptys, %d round trips each, in turn:\n",
+                frame(text("ping")).size(), rounds);
+    printLatency("vemlink tap", viaTap);
+    printLatency("socat pty,raw,echo=0", viaSocat);
+    close(tapApp);
+    close(socatApp);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -1235,8 +1586,13 @@ int main(int argc, char **argv)
     size_t bytes = 3 << 19; // 1.5 MiB
     int first = 1;
     const char *only = nullptr;
+    int latency = 0;
     if (argc > 2 && std::strcmp(argv[1], "--only") == 0) {
         only = argv[2];
+        first = 3;
+    }
+    if (argc > 2 && std::strcmp(argv[1], "--latency") == 0) {
+        latency = std::atoi(argv[2]);
         first = 3;
     }
     if (argc > 2 && std::strcmp(argv[1], "--bench") == 0) {
@@ -1245,7 +1601,8 @@ int main(int argc, char **argv)
         first = 3;
     }
     if (argc <= first) {
-        std::fputs("usage: vemlink_live [--bench MIB] VEMLINK [EMULATOR...]\n", stderr);
+        std::fputs("usage: vemlink_live [--bench MIB|--latency ROUNDS] VEMLINK [EMULATOR...]\n",
+                   stderr);
         return 2;
     }
     for (int i = first + 1; i < argc; ++i)
@@ -1256,6 +1613,10 @@ int main(int argc, char **argv)
     TempDir dir;
     if (only != nullptr && std::strcmp(only, "full-disk") == 0)
         return fullDiskCheck(dir);
+    if (latency > 0) {
+        latencyBench(dir, latency);
+        return gFailures == 0 ? 0 : 1;
+    }
     if (bench) {
         loadChecks(dir, bytes, true);
         return gFailures == 0 ? 0 : 1;
@@ -1263,6 +1624,9 @@ int main(int argc, char **argv)
     listingChecks(dir);
     loadChecks(dir, bytes, false);
     reopenAndHangUp(dir);
+    lineChecks(dir);
+    followChecks(dir);
+    reconnectChecks(dir);
     sendChecks(dir);
     decodeChecks(dir);
     // Under an emulator every byte costs more; a smaller load shows the same.

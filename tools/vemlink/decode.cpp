@@ -22,8 +22,9 @@ const int FINAL_FLUSH_MS = 1000;
 
 const char *const USAGE =
     "usage: vemlink decode [--hex] [--time] [--pcap FILE [--outbound]] [FILE|-]\n"
-    "       vemlink decode --device PATH [--baud N] [--rtscts] [--time]\n"
-    "                      [--pcap FILE [--outbound]]\n"
+    "       vemlink decode --device PATH [--baud N] [--databits 5|6|7|8]\n"
+    "                      [--parity P] [--stopbits 1|2] [--flow F] [--no-reconnect]\n"
+    "                      [--time] [--pcap FILE [--outbound]]\n"
     "\n"
     "Reads link bytes (a capture, a device, standard input with '-' or no\n"
     "FILE) and prints one line per frame: the offset of its opening flag,\n"
@@ -46,15 +47,18 @@ const char *const USAGE =
     "program is refused) and never held up by the listing: when standard\n"
     "output falls behind, lines are dropped, said on standard error, and\n"
     "counted at the end: 'N lines not shown: standard output fell behind'.\n"
+    "When the device hangs up, fails (EIO) or its path goes away, the line\n"
+    "'device gone, waiting' is listed and the device looked for every 200 ms;\n"
+    "once it is back it is opened again with the same settings and lock,\n"
+    "'device back' is listed and the listing goes on.\n"
     "\n"
     "  --hex            the input is hex text (as printed by vemlink encode), not raw\n"
     "  --time           start each line with the seconds since the start, to the\n"
     "                   microsecond, when its closing flag was read\n"
-    "  --device PATH    read a serial device live, set raw 8N1 (no parity, one stop\n"
-    "                   bit, no flow control); its settings are put back at the end\n"
-    "  --baud N         the device's rate, default 115200: one of\n"
-    "                   {RATES}\n"
-    "  --rtscts         hardware (RTS/CTS) flow control on the device\n"
+    "  --device PATH    read a serial device live, set raw, by default 115200 8N1\n"
+    "                   and no flow control; its settings are put back at the end\n"
+    "  {LINE}\n"
+    "  --no-reconnect   end at the device's hang-up instead of waiting for it\n"
     "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark,\n"
     "                   one record per frame with its wall-clock time and\n"
     "                   status; '-' is standard output (the listing then goes\n"
@@ -63,17 +67,21 @@ const char *const USAGE =
     "                   device (>), as for a tap's PREFIX.tx; by default they\n"
     "                   are from the device (<)\n"
     "\n"
-    "Exit status 0 when the input was read to its end or the listing stopped by\n"
-    "a signal; 1 when a read failed, the device could not be opened or set up\n"
-    "or is in use, or standard output was closed; 2 on bad arguments.\n";
+    "Exit status 0 when the input was read to its end (a device's hang-up\n"
+    "with --no-reconnect) or the listing stopped by a signal; 1 when a read\n"
+    "failed, the device could not be opened or set up or is in use, or\n"
+    "standard output was closed; 2 on bad arguments.\n";
 
 // Raw input is listed as it arrives, so a live device shows frames at once.
 // The end of the input, a signal and a hang-up of a device all end the
 // listing alike: the partial frame and the summary.
 // A live device is never held up by the listing (see output.h); a file or a
 // pipe waits for a slow reader instead, losing nothing.
+// A device (not null) that hangs up or fails is waited for instead, unless
+// reconnect is off.
 int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *sink,
-             const StopSignals &stop)
+             const StopSignals &stop, Device *device = nullptr, const LineSettings *line = nullptr,
+             bool reconnect = false)
 {
     Clock clock;
     Lister::header(timed);
@@ -81,30 +89,42 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
     Lister lister;
     lister.setSink(sink);
     unsigned char chunk[65536];
+    char prefix[32] = "";
+    const bool waits = device != nullptr && reconnect;
     while (!stop.stopped() && !output::broken()) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
-        if (stop.wait(fds, 2, -1) < 0) {
+        if (stop.wait(fds, 2, waits ? Device::RETRY_MS : -1) < 0) {
             if (errno == EINTR)
                 continue;
             return failure(name, std::string("poll: ") + std::strerror(errno));
         }
+        if (timed)
+            std::snprintf(prefix, sizeof prefix, "%10.6f  ", clock.seconds());
+        if (waits && fd < 0 && device->reopen(*line)) {
+            fd = device->fd();
+            output::line(prefix + std::string("device back\n"));
+        }
         output::flush();
-        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+        bool gone = waits && device->vanished();
+        if (!gone && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
             continue;
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        const ssize_t n = gone ? -1 : read(fd, chunk, sizeof chunk);
+        if (!gone && n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         // A terminal whose other end hung up reads EIO: its input has ended.
-        if (n == 0 || (n < 0 && errno == EIO && isatty(fd) == 1))
+        gone = gone || n == 0 || (n < 0 && errno == EIO && isatty(fd) == 1);
+        if (gone && !waits)
             break;
+        if (gone) {
+            device->lose();
+            fd = -1;
+            output::line(prefix + std::string("device gone, waiting\n"));
+            continue;
+        }
         if (n < 0)
             return failure(name, std::string(path) + ": " + std::strerror(errno));
         lister.arrived();
-        if (timed) {
-            char prefix[32];
-            std::snprintf(prefix, sizeof prefix, "%10.6f  ", clock.seconds());
-            lister.setPrefix(prefix);
-        }
+        lister.setPrefix(prefix);
         lister.feed(chunk, static_cast<size_t>(n));
         output::flush();
     }
@@ -124,11 +144,11 @@ int runDecode(int argc, char **argv)
     const char *path = "-";
     int paths = 0;
     LinkOptions link;
-    bool linkOptions = false;
+    bool reconnect = true;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(withRates(USAGE).c_str(), stdout);
+            std::fputs(withLineOptions(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -136,7 +156,9 @@ int runDecode(int argc, char **argv)
         if (taken < 0)
             return usageError(name, error);
         if (taken > 0)
-            linkOptions = true;
+            continue;
+        else if (std::strcmp(arg, "--no-reconnect") == 0)
+            reconnect = false;
         else if (std::strcmp(arg, "--hex") == 0)
             hex = true;
         else if (std::strcmp(arg, "--time") == 0)
@@ -153,8 +175,11 @@ int runDecode(int argc, char **argv)
         else
             path = arg;
     }
-    if (linkOptions && link.device == nullptr)
-        return usageError(name, "--baud and --rtscts need --device");
+    if (link.lineGiven && link.device == nullptr)
+        return usageError(name, "--baud, --databits, --parity, --stopbits and --flow need "
+                                "--device");
+    if (!reconnect && link.device == nullptr)
+        return usageError(name, "--no-reconnect needs --device");
     if (link.device != nullptr && paths > 0)
         return usageError(name, "--device or FILE, not both");
     if (link.device != nullptr && hex)
@@ -199,7 +224,8 @@ int runDecode(int argc, char **argv)
         std::string error;
         if (!device.open(link, error))
             return failure(name, error);
-        const int status = listLive(name, link.device, device.fd(), timed, sink, stop);
+        const int status = listLive(name, link.device, device.fd(), timed, sink, stop, &device,
+                                    &link.line, reconnect);
         return capture.error().empty() ? status : failure(name, capture.error());
     }
     const int fd = openInput(path);

@@ -10,37 +10,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli.h"
 
 namespace {
-
-struct Rate {
-    long baud;
-    speed_t speed;
-};
-
-// The standard rates the serial drivers take, from 1200 to 4 Mbaud.
-const Rate RATES[] = {
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-const Rate *findRate(long baud)
-{
-    for (const Rate &r : RATES)
-        if (r.baud == baud)
-            return &r;
-    return nullptr;
-}
-
-// Usage texts keep to this many columns.
-const size_t USAGE_WIDTH = 78;
 
 // How long restoring a device's settings waits for its output to drain: a
 // peer that holds the line (flow control) must not hang the end.
@@ -70,45 +45,9 @@ bool outputDrained(int fd)
 
 } // namespace
 
-std::string withRates(const char *text)
-{
-    static const std::string MARK = "{RATES}";
-    std::string out = text;
-    const size_t at = out.find(MARK);
-    if (at == std::string::npos)
-        return out;
-    const size_t lineStart = out.rfind('\n', at) + 1; // npos + 1 is 0
-    const std::string indent(at - lineStart, ' ');
-    std::string rates;
-    std::string line = indent;
-    for (const Rate &r : RATES) {
-        const std::string word = std::to_string(r.baud);
-        if (line.size() > indent.size() && line.size() + 1 + word.size() > USAGE_WIDTH) {
-            rates += line + "\n";
-            line = indent;
-        }
-        line += (line.size() > indent.size() ? " " : "") + word;
-    }
-    rates += line;
-    out.replace(lineStart, at + MARK.size() - lineStart, rates);
-    return out;
-}
-
-std::string acceptedRates()
-{
-    std::string list;
-    for (const Rate &r : RATES)
-        list += (list.empty() ? "" : " ") + std::to_string(r.baud);
-    return list;
-}
-
 int takeLinkOption(int argc, char **argv, int &i, LinkOptions &link, std::string &error)
 {
     const char *value = nullptr;
-    if (std::strcmp(argv[i], "--rtscts") == 0) {
-        link.rtscts = true;
-        return 1;
-    }
     if (takeValue(argc, argv, i, "--device", value)) {
         if (value == nullptr || *value == '\0') {
             error = "--device needs a path";
@@ -117,30 +56,22 @@ int takeLinkOption(int argc, char **argv, int &i, LinkOptions &link, std::string
         link.device = value;
         return 1;
     }
-    if (takeValue(argc, argv, i, "--baud", value)) {
-        if (value == nullptr) {
-            error = "--baud needs a rate";
-            return -1;
-        }
-        char *end = nullptr;
-        errno = 0;
-        const long baud = std::strtol(value, &end, 10);
-        if (*value < '0' || *value > '9' || *end != '\0' || errno != 0 ||
-            findRate(baud) == nullptr) {
-            error = std::string("unsupported rate '") + value + "'; use one of " + acceptedRates();
-            return -1;
-        }
-        link.baud = baud;
-        return 1;
-    }
-    return 0;
+    const int taken = takeLineOption(argc, argv, i, link.line, error);
+    if (taken > 0)
+        link.lineGiven = true;
+    return taken;
 }
 
 Device::~Device()
 {
+    release(true);
+}
+
+void Device::release(bool restore)
+{
     if (mFd < 0)
         return;
-    if (mSaved) {
+    if (restore && mSaved) {
         // The tail of the last write goes out at the rate it was meant for.
         // Only what a stuck peer still holds back after the wait is thrown
         // away: on a pseudo-terminal a flush would also take what the other
@@ -158,26 +89,31 @@ Device::~Device()
     if (mExclusive)
         ioctl(mFd, TIOCNXCL);
     close(mFd); // releases the flock too
+    mFd = -1;
+    mSaved = false;
+    mExclusive = false;
 }
 
 bool Device::open(const LinkOptions &link, std::string &error)
 {
-    const std::string path = link.device;
-    const std::string busy = path + " is in use by another program";
+    mPath = link.device;
+    const std::string busy = mPath + " is in use by another program";
     mFd = ::open(link.device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (mFd < 0) {
         // EBUSY: another program holds it in exclusive mode (TIOCEXCL).
-        error = errno == EBUSY ? busy : "cannot open " + path + ": " + std::strerror(errno);
+        error = errno == EBUSY ? busy : "cannot open " + mPath + ": " + std::strerror(errno);
         return false;
     }
     // The lock terminal programs take; a second vemlink takes it too.
     if (flock(mFd, LOCK_EX | LOCK_NB) < 0) {
-        error = errno == EWOULDBLOCK ? busy : "cannot lock " + path + ": " + std::strerror(errno);
+        error = errno == EWOULDBLOCK ? busy : "cannot lock " + mPath + ": " + std::strerror(errno);
+        release(false);
         return false;
     }
     termios tio{};
     if (tcgetattr(mFd, &mOld) < 0) {
-        error = "cannot configure " + path + ": " + std::strerror(errno);
+        error = "cannot configure " + mPath + ": " + std::strerror(errno);
+        release(false);
         return false;
     }
     mSaved = true;
@@ -185,18 +121,39 @@ bool Device::open(const LinkOptions &link, std::string &error)
     mExclusive = ioctl(mFd, TIOCEXCL) == 0;
     tio = mOld;
     cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXOFF | IXANY);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD | (link.rtscts ? CRTSCTS : 0);
+    tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
-    const speed_t speed = findRate(link.baud)->speed;
-    if (cfsetispeed(&tio, speed) < 0 || cfsetospeed(&tio, speed) < 0 ||
-        tcsetattr(mFd, TCSANOW, &tio) < 0) {
-        error = "cannot configure " + path + ": " + std::strerror(errno);
+    if (tcsetattr(mFd, TCSANOW, &tio) < 0) {
+        error = "cannot configure " + mPath + ": " + std::strerror(errno);
+        release(true);
+        return false;
+    }
+    if (!applyLine(mFd, link.device, link.line, error)) {
+        release(true);
         return false;
     }
     return true;
+}
+
+bool Device::reopen(const LineSettings &line)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (mFd >= 0 || now - mTried < std::chrono::milliseconds(RETRY_MS))
+        return mFd >= 0;
+    mTried = now;
+    LinkOptions link;
+    const std::string path = mPath;
+    link.device = path.c_str();
+    link.line = line;
+    std::string error;
+    return open(link, error);
+}
+
+bool Device::vanished() const
+{
+    struct stat st {};
+    return mFd >= 0 && stat(mPath.c_str(), &st) < 0 && errno == ENOENT;
 }
 
 StopSignals::StopSignals()

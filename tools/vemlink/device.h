@@ -5,9 +5,10 @@
 #define VEMLINK_DEVICE_H
 
 // A serial device as the live commands (tap, decode, send) use it: opened
-// non-blocking and set raw 8N1 at a standard rate, its previous settings put
-// back when the object goes. And the signals that end a live command in
-// order rather than kill it.
+// non-blocking and set raw at the line settings asked for, its previous
+// settings put back when the object goes; one that went away can be opened
+// again. And the signals that end a live command in order rather than kill
+// it.
 #include <chrono>
 #include <string>
 
@@ -15,24 +16,19 @@
 #include <signal.h>
 #include <termios.h>
 
+#include "line.h"
+
 // What the command line says about the link.
 struct LinkOptions {
     const char *device = nullptr;
-    long baud = 115200;
-    bool rtscts = false; // hardware flow control; off by default
+    LineSettings line;
+    bool lineGiven = false; // a line option was given
 };
 
-// The rates --baud accepts, for messages: "1200 1800 ... 4000000".
-std::string acceptedRates();
-
-// A usage text with the line holding "{RATES}" replaced by the accepted
-// rates, wrapped at the marker's indentation.
-std::string withRates(const char *text);
-
-// Takes argv[i] when it is --device, --baud or --rtscts (the values also as
-// --device=PATH, --baud=N), moving i past a separate value. Returns 1 when
-// taken, 0 when argv[i] is some other argument, -1 on a missing value or an
-// unsupported rate, described in error.
+// Takes argv[i] when it is --device or a line option (see takeLineOption;
+// the values also as --device=PATH, --baud=N), moving i past a separate
+// value. Returns 1 when taken, 0 when argv[i] is some other argument, -1 on
+// a missing or bad value, described in error.
 int takeLinkOption(int argc, char **argv, int &i, LinkOptions &link, std::string &error);
 
 class Device {
@@ -40,6 +36,10 @@ public:
     Device() = default;
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
+    // How often a device that went away is looked for: tio looks once a
+    // second; a quarter of that is still nothing for the machine.
+    static constexpr int RETRY_MS = 200;
+
     // Waits up to 2 s for the device's output to drain, discards what is
     // still queued after that, restores the settings the device had and
     // closes it, which also gives up the lock.
@@ -47,16 +47,32 @@ public:
 
     // Opens link.device read-write, non-blocking, not as the controlling
     // terminal, takes it for itself (flock LOCK_EX, then TIOCEXCL) and sets
-    // it raw: 8 data bits, no parity, one stop bit, the modem lines ignored
-    // (CLOCAL), the receiver on, no software flow control, hardware flow
-    // control only with link.rtscts. False with "PATH is in use by another
-    // program" (locked or exclusive), "cannot open PATH: reason", "cannot
-    // lock PATH: reason" or "cannot configure PATH: reason" in error.
+    // it raw at link.line (see applyLine in line.h): the modem lines
+    // ignored (CLOCAL), the receiver on, nothing translated. False with
+    // "PATH is in use by another program" (locked or exclusive), "cannot
+    // open PATH: reason", "cannot lock PATH: reason", "cannot configure PATH:
+    // reason" or "cannot set PATH to N baud: reason" in error; the device is
+    // then closed again.
     bool open(const LinkOptions &link, std::string &error);
+
+    // The device went away (a hang-up, EIO, its path gone): closes it at
+    // once, without waiting on its output or restoring its settings.
+    void lose() { release(false); }
+
+    // After lose(): opens the path again with line, at most once every
+    // RETRY_MS. True when it is back.
+    bool reopen(const LineSettings &line);
+
+    // True when the device is open but its path no longer exists.
+    bool vanished() const;
 
     int fd() const { return mFd; }
 
 private:
+    void release(bool restore);
+
+    std::string mPath;
+    std::chrono::steady_clock::time_point mTried{};
     int mFd = -1;
     bool mSaved = false;
     bool mExclusive = false;

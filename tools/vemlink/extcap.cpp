@@ -23,7 +23,9 @@ namespace {
 const char *const USAGE =
     "usage: vemlink extcap --extcap-interfaces | --extcap-dlts | --extcap-config\n"
     "       vemlink extcap --capture --fifo FIFO --device PATH [--mode MODE]\n"
-    "                      [--link PATH] [--device2 PATH] [--baud N] [--rtscts]\n"
+    "                      [--link PATH] [--device2 PATH] [--baud N]\n"
+    "                      [--databits 5|6|7|8] [--parity P] [--stopbits 1|2]\n"
+    "                      [--flow F] [--rtscts]\n"
     "\n"
     "The extcap side of vemlink, run by Wireshark through the entry the vemlink\n"
     "package installs in Wireshark's extcap folder. --capture streams pcapng\n"
@@ -109,14 +111,30 @@ void config()
               "{tooltip=Also make this path a symbolic link to the application's end}\n"
               "arg {number=3}{call=--device2}{display=Second adapter (monitor)}{type=string}"
               "{tooltip=Adapter B: its frames are the < direction}\n"
-              "arg {number=4}{call=--baud}{display=Baud rate}{type=selector}");
-    std::string rates = acceptedRates() + " ";
+              "arg {number=4}{call=--baud}{display=Baud rate}{type=selector}"
+              "{tooltip=The link's rate; any other rate through vemlink itself}");
+    std::string rates = commonRates() + " ";
     for (size_t at = 0, end; (end = rates.find(' ', at)) != std::string::npos; at = end + 1) {
         const std::string rate = rates.substr(at, end - at);
         std::printf("value {arg=4}{value=%s}{display=%s}%s\n", rate.c_str(), rate.c_str(),
                     rate == "115200" ? "{default=true}" : "");
     }
-    std::puts("arg {number=5}{call=--rtscts}{display=RTS/CTS flow control}{type=boolflag}");
+    std::puts("arg {number=5}{call=--databits}{display=Data bits}{type=selector}\n"
+              "value {arg=5}{value=8}{display=8}{default=true}\n"
+              "value {arg=5}{value=7}{display=7}\n"
+              "value {arg=5}{value=6}{display=6}\n"
+              "value {arg=5}{value=5}{display=5}\n"
+              "arg {number=6}{call=--parity}{display=Parity}{type=selector}\n"
+              "value {arg=6}{value=none}{display=none}{default=true}\n"
+              "value {arg=6}{value=odd}{display=odd}\n"
+              "value {arg=6}{value=even}{display=even}\n"
+              "arg {number=7}{call=--stopbits}{display=Stop bits}{type=selector}\n"
+              "value {arg=7}{value=1}{display=1}{default=true}\n"
+              "value {arg=7}{value=2}{display=2}\n"
+              "arg {number=8}{call=--flow}{display=Flow control}{type=selector}\n"
+              "value {arg=8}{value=none}{display=none}{default=true}\n"
+              "value {arg=8}{value=rtscts}{display=RTS/CTS}\n"
+              "value {arg=8}{value=xonxoff}{display=XON/XOFF}");
 }
 
 } // namespace
@@ -131,6 +149,10 @@ int runExtcap(int argc, char **argv)
     const char *mode = "tap";
     const char *linkPath = nullptr;
     const char *baud = nullptr;
+    const char *dataBits = nullptr;
+    const char *parity = nullptr;
+    const char *stopBits = nullptr;
+    const char *flow = nullptr;
     const char *controlIn = nullptr;
     const char *controlOut = nullptr;
     bool rtscts = false;
@@ -146,6 +168,10 @@ int runExtcap(int argc, char **argv)
                   {"--mode", &mode},
                   {"--link", &linkPath},
                   {"--baud", &baud},
+                  {"--databits", &dataBits},
+                  {"--parity", &parity},
+                  {"--stopbits", &stopBits},
+                  {"--flow", &flow},
                   {"--extcap-control-in", &controlIn},
                   {"--extcap-control-out", &controlOut},
                   {"--extcap-interface", &ignored},
@@ -216,8 +242,18 @@ int runExtcap(int argc, char **argv)
     } else {
         return usageError(name, std::string("unknown mode '") + mode + "'; tap, listen, monitor");
     }
-    if (baud != nullptr)
-        args.insert(args.end(), {"--baud", baud});
+    // Checked by the command they go to, which names the accepted values.
+    const struct {
+        const char *option;
+        const char *value;
+    } line[] = {{"--baud", baud},
+                {"--databits", dataBits},
+                {"--parity", parity},
+                {"--stopbits", stopBits},
+                {"--flow", flow}};
+    for (const auto &l : line)
+        if (l.value != nullptr && *l.value != '\0')
+            args.insert(args.end(), {l.option, l.value});
     if (rtscts)
         args.emplace_back("--rtscts");
     args.insert(args.end(), {"--pcap", fifo});

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,4 +60,16 @@ bool PtyLink::open(std::string &error)
     if (tcsetattr(mSlave, TCSANOW, &tio) < 0)
         return fail(error, "tcsetattr");
     return true;
+}
+
+bool PtyLink::watchSettings()
+{
+    // A change of the settings reaches the master only while EXTPROC is on
+    // (or was, before the change that turned it off).
+    termios tio{};
+    int on = 1;
+    if (tcgetattr(mSlave, &tio) < 0)
+        return false;
+    tio.c_lflag |= EXTPROC;
+    return tcsetattr(mSlave, TCSANOW, &tio) == 0 && ioctl(mMaster, TIOCPKT, &on) == 0;
 }

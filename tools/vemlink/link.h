@@ -24,6 +24,13 @@ public:
     // Opens the pair; false with the failing step and its reason in error.
     bool open(std::string &error);
 
+    // Packet mode (TIOCPKT) on the sending end, EXTPROC on the receiving
+    // end: from now on every read from the sending end starts with one
+    // byte, TIOCPKT_DATA (0) before data, or alone a change of state;
+    // TIOCPKT_IOCTL says that the receiving end's settings changed. False
+    // when the terminal refuses.
+    bool watchSettings();
+
     int sender() const { return mMaster; }
     int receiver() const { return mSlave; }
     // The receiving end's device path, for example /dev/pts/3.

@@ -18,13 +18,15 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink monitor A B [--baud N] [--rtscts] [--pcap FILE]\n"
+    "usage: vemlink monitor A B [--baud N] [--databits 5|6|7|8] [--parity P]\n"
+    "                       [--stopbits 1|2] [--flow F] [--pcap FILE]\n"
     "\n"
     "Listens on a link between two devices through two serial adapters whose\n"
     "receive lines are wired to the link's two lines (ground shared, their\n"
     "transmit lines left free): A to the line one device sends on, B to the\n"
-    "other's. Nothing is ever written to either. Both are set raw 8N1 at the\n"
-    "same rate. The frames are listed as 'vemlink tap' lists them, in the\n"
+    "other's. Nothing is ever written to either. Both are set raw with the\n"
+    "same line settings, by default 115200 8N1. The frames are listed as 'vemlink tap' lists them, "
+    "in the\n"
     "order they arrive, after the seconds since the start and the direction:\n"
     "\n"
     "  >   read on A\n"
@@ -35,9 +37,7 @@ const char *const USAGE =
     "ends it with the summary and exit status 1.\n"
     "\n"
     "  A, B             the two adapters\n"
-    "  --baud N         the link's rate, default 115200: one of\n"
-    "                   {RATES}\n"
-    "  --rtscts         hardware (RTS/CTS) flow control on both adapters\n"
+    "  {LINE}\n"
     "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark\n"
     "                   (see 'vemlink tap --help'); '-' is standard output\n"
     "\n"
@@ -68,7 +68,7 @@ int runMonitor(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(withRates(USAGE).c_str(), stdout);
+            std::fputs(withLineOptions(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -114,8 +114,8 @@ int runMonitor(int argc, char **argv)
         if (capture.active())
             lines[k].lister.setSink(capture.sink(lines[k].mark));
     }
-    std::fprintf(stderr, "vemlink monitor: %s (>) and %s (<) at %ld baud\n", paths[0], paths[1],
-                 link.baud);
+    std::fprintf(stderr, "vemlink monitor: %s (>) and %s (<) at %s\n", paths[0], paths[1],
+                 describe(link.line).c_str());
 
     const Clock clock;
     Lister::header(true);

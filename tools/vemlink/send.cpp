@@ -19,20 +19,20 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink send --device PATH [--baud N] [--rtscts] [--reply SECONDS]\n"
-    "                    [--lines] [HEX...|-]\n"
+    "usage: vemlink send --device PATH [--baud N] [--databits 5|6|7|8] [--parity P]\n"
+    "                    [--stopbits 1|2] [--flow F] [--reply SECONDS] [--lines]\n"
+    "                    [HEX...|-]\n"
     "\n"
     "Frames one payload with cHDLC::frameData and writes the frame to the\n"
-    "device (locked as for 'vemlink tap', set raw 8N1, its settings put back\n"
-    "once the frame has drained, waiting at most 2 s). The payload is given\n"
-    "in hex, as for 'vemlink encode', or read raw from standard input with\n"
-    "'-' or no argument; 0 to 1021 bytes. No more input is read than that:\n"
-    "a longer payload ends the command with exit status 2.\n"
+    "device (locked as for 'vemlink tap', set raw, 115200 8N1 unless told\n"
+    "otherwise; its settings are put back once the frame has drained, waiting\n"
+    "at most 2 s). The payload is given in hex, as for 'vemlink encode', or\n"
+    "read raw from standard input with '-' or no argument; 0 to 1021 bytes.\n"
+    "No more input is read than that: a longer payload ends the command with\n"
+    "exit status 2.\n"
     "\n"
     "  --device PATH     the serial device\n"
-    "  --baud N          its rate, default 115200: one of\n"
-    "                    {RATES}\n"
-    "  --rtscts          hardware (RTS/CTS) flow control on the device\n"
+    "  {LINE}\n"
     "  --lines           read text lines from standard input and send each,\n"
     "                    without its newline, as one frame: a command console\n"
     "  --reply SECONDS   after each frame, list the frames the device sends\n"
@@ -215,7 +215,7 @@ int runSend(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(withRates(USAGE).c_str(), stdout);
+            std::fputs(withLineOptions(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;

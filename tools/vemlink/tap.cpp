@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "capture.h"
@@ -18,15 +19,17 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink tap DEVICE [--baud N] [--rtscts] [--link PATH] [--save PREFIX]\n"
-    "                         [--force] [--pcap FILE]\n"
+    "usage: vemlink tap DEVICE [--baud N] [--databits 5|6|7|8] [--parity P]\n"
+    "                  [--stopbits 1|2] [--flow F] [--no-reconnect] [--link PATH]\n"
+    "                  [--save PREFIX] [--force] [--pcap FILE]\n"
     "\n"
-    "Opens DEVICE (a serial port, set raw 8N1) and a pseudo-terminal for the\n"
-    "application, whose path goes to standard error: start the application on\n"
-    "that path instead of DEVICE. Every byte is forwarded both ways unchanged\n"
-    "the moment it is read. The frames of each direction are listed on\n"
-    "standard output in the columns of 'vemlink decode', after the seconds\n"
-    "since the start (to the microsecond) and the direction:\n"
+    "Opens DEVICE (a serial port, set raw, 115200 8N1 unless told otherwise)\n"
+    "and a pseudo-terminal for the application, whose path goes to standard\n"
+    "error: start the application on that path instead of DEVICE. Every byte\n"
+    "is forwarded both ways unchanged the moment it is read. The frames of each\n"
+    "direction are listed on standard output in the columns of 'vemlink\n"
+    "decode', after the seconds since the start (to the microsecond) and the\n"
+    "direction:\n"
     "\n"
     "  >   from the application to the device\n"
     "  <   from the device to the application\n"
@@ -37,6 +40,25 @@ const char *const USAGE =
     "  dropped    more than 1023 unstuffed bytes between two flags (listed\n"
     "             whole, with their length on the wire), or a lone 7D\n"
     "  partial    bytes after the last flag when the tap ended\n"
+    "\n"
+    "Events are listed between the frames, after the time and a mark:\n"
+    "\n"
+    "  > settings 9600 8N2    the application set its end to a new rate,\n"
+    "                         stop bits or flow control (rtscts, xonxoff);\n"
+    "                         DEVICE is set the same at once ('refused: ...'\n"
+    "                         when it cannot be). The data bits and parity are\n"
+    "                         those of the options: a pseudo-terminal keeps\n"
+    "                         8N whatever the application sets.\n"
+    "    device gone, waiting DEVICE hung up, failed (EIO) or its path went away\n"
+    "    device back          DEVICE is there again, opened with the same\n"
+    "                         settings and lock, and the forwarding goes on\n"
+    "\n"
+    "While DEVICE is gone the application's end stays open; what the\n"
+    "application writes meanwhile is dropped, and the summary says how much.\n"
+    "DEVICE is looked for every 200 ms. The options set the line the tap\n"
+    "starts with, on DEVICE and on the application's end alike. A break\n"
+    "the application sends is not passed on: a pseudo-terminal does not show\n"
+    "it to the tap.\n"
     "\n"
     "The listing never holds up the link: when standard output falls behind\n"
     "(a paused pager, a pipe nobody reads), listing lines are dropped, never\n"
@@ -53,9 +75,9 @@ const char *const USAGE =
     "drained (waiting at most 2 s).\n"
     "\n"
     "  DEVICE, --device PATH   the serial device the application talks to\n"
-    "  --baud N                its rate, default 115200: one of\n"
-    "                          {RATES}\n"
-    "  --rtscts                hardware (RTS/CTS) flow control on DEVICE\n"
+    "  {LINE}\n"
+    "  --no-reconnect          end when DEVICE goes away (exit status 1)\n"
+    "                          instead of waiting for it to come back\n"
     "  --link PATH             also make PATH a symbolic link to the\n"
     "                          application's end; PATH must not exist, except\n"
     "                          as a stale link of an earlier tap (into\n"
@@ -73,8 +95,9 @@ const char *const USAGE =
     "                          standard error). FILE must not exist yet\n"
     "\n"
     "Exit status 2 on bad arguments; 1 when DEVICE cannot be opened or set up,\n"
-    "is in use, hangs up or fails, when a file cannot be made or written (the\n"
-    "forwarding goes on without it), or when standard output is closed.\n";
+    "is in use, goes away with --no-reconnect, when a file cannot be made or\n"
+    "written (the forwarding goes on without it), or when standard output is\n"
+    "closed.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
@@ -83,6 +106,10 @@ const size_t CHUNK = 65536;
 // How long to leave the application's end alone after it reported a
 // hang-up, so that the loop does not spin while nobody holds it.
 const int HANGUP_PAUSE_MS = 100;
+// How often the tap looks at what no descriptor tells: whether DEVICE's path
+// is still there, whether a device that went away is back, and the
+// application's settings when its terminal does not report them.
+const int TICK_MS = Device::RETRY_MS;
 
 // One direction: bytes read from one descriptor wait in the buffer until the
 // other has taken them all; until then nothing more is read from the first,
@@ -108,8 +135,9 @@ struct Direction {
     }
 
     const char mark;
-    const int from;
-    const int to;
+    int from; // -1 while the device is gone
+    int to;
+    long long dropped = 0; // bytes read while the device was gone
     unsigned char buffer[CHUNK];
     size_t len = 0;
     size_t done = 0;
@@ -117,11 +145,14 @@ struct Direction {
     SaveFile save;
 };
 
-enum class Read { DATA, NOTHING, CLOSED, READ_FAILED, WRITE_FAILED };
+enum class Read { DATA, NOTHING, STATE, CLOSED, READ_FAILED, WRITE_FAILED };
 
 // Reads into an empty direction, forwards at once, then saves and lists: the
-// decoding never holds a byte back.
-Read forward(Direction &d, const Clock &clock)
+// decoding never holds a byte back. With packet, every read starts with a
+// byte of its own (see PtyLink::watchSettings): before data it is skipped,
+// alone it is a change of state, returned as STATE. With nowhere to go (the
+// device is gone), what is read is counted and dropped.
+Read forward(Direction &d, const Clock &clock, bool packet)
 {
     const ssize_t n = read(d.from, d.buffer, CHUNK);
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -131,18 +162,34 @@ Read forward(Direction &d, const Clock &clock)
         return Read::CLOSED;
     if (n < 0)
         return Read::READ_FAILED;
+    const size_t skip = packet ? 1 : 0;
+    if (packet && d.buffer[0] != TIOCPKT_DATA)
+        return Read::STATE;
+    if (d.to < 0) {
+        d.dropped += n - static_cast<ssize_t>(skip);
+        return Read::DATA;
+    }
     d.lister.arrived();
     d.len = static_cast<size_t>(n);
-    d.done = 0;
+    d.done = skip;
     const bool pushed = d.push();
     const int pushError = errno;
-    d.save.write("tap", d.buffer, d.len);
+    d.save.write("tap", d.buffer + skip, d.len - skip);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), d.mark);
     d.lister.setPrefix(prefix);
-    d.lister.feed(d.buffer, d.len);
+    d.lister.feed(d.buffer + skip, d.len - skip);
     errno = pushError;
     return pushed ? Read::DATA : Read::WRITE_FAILED;
+}
+
+// An event in the listing, between the frames: the time, a direction mark
+// (' ' for none) and the text.
+void event(const Clock &clock, char mark, const std::string &text)
+{
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%10.6f %c ", clock.seconds(), mark);
+    output::line(prefix + text + "\n");
 }
 
 } // namespace
@@ -155,10 +202,11 @@ int runTap(int argc, char **argv)
     const char *prefix = nullptr;
     const char *pcap = nullptr;
     bool force = false;
+    bool reconnect = true;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
-            std::fputs(withRates(USAGE).c_str(), stdout);
+            std::fputs(withLineOptions(USAGE).c_str(), stdout);
             return finishOutput(name);
         }
         std::string error;
@@ -182,6 +230,8 @@ int runTap(int argc, char **argv)
             pcap = value;
         } else if (std::strcmp(arg, "--force") == 0) {
             force = true;
+        } else if (std::strcmp(arg, "--no-reconnect") == 0) {
+            reconnect = false;
         } else if (isOption(arg)) {
             return usageError(name, std::string("unknown option ") + arg);
         } else if (link.device != nullptr) {
@@ -213,6 +263,22 @@ int runTap(int argc, char **argv)
     PtyLink pty;
     if (!pty.open(error))
         return failure(name, "creating the application's pseudo-terminal: " + error);
+    // The application finds its end as DEVICE is, and every change it
+    // makes there is heard of at once (or, where the terminal cannot tell,
+    // looked for every TICK_MS).
+    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told
+    // (Linux), so those two the tap cannot follow: DEVICE keeps its own.
+    LineSettings ptyLine = link.line;
+    ptyLine.dataBits = 8;
+    ptyLine.parity = LineSettings::PARITY_NONE;
+    if (!applyLine(pty.receiver(), pty.name().c_str(), ptyLine, error))
+        return failure(name, "setting up the application's pseudo-terminal: " + error);
+    const bool packet = pty.watchSettings();
+    LineSettings line = link.line;
+    bool extproc = false;
+    readLine(pty.receiver(), line, extproc);
+    line.dataBits = link.line.dataBits;
+    line.parity = link.line.parity;
 
     // tx: application to device; rx: device to application.
     const auto tx = std::make_unique<Direction>('>', pty.sender(), device.fd());
@@ -236,8 +302,8 @@ int runTap(int argc, char **argv)
         rx->lister.setSink(capture.sink('<'));
     }
 
-    std::fprintf(stderr, "vemlink tap: %s at %ld baud; the application's end is %s%s%s\n",
-                 link.device, link.baud, pty.name().c_str(),
+    std::fprintf(stderr, "vemlink tap: %s at %s; the application's end is %s%s%s\n", link.device,
+                 describe(line).c_str(), pty.name().c_str(),
                  linkPath != nullptr ? ", linked from " : "", linkPath != nullptr ? linkPath : "");
     if (gAnnounce != nullptr)
         gAnnounce("the application's end is " + pty.name());
@@ -248,6 +314,46 @@ int runTap(int argc, char **argv)
     std::string fault; // why the device side ended the tap
     int status = STATUS_OK;
     bool paused = false;
+    long gone = 0; // times the device went away
+    double ticked = 0;
+
+    // The application's settings, when they changed, go to DEVICE.
+    auto follow = [&]() {
+        LineSettings now = line;
+        if (!readLine(pty.receiver(), now, extproc))
+            return;
+        now.dataBits = line.dataBits;
+        now.parity = line.parity;
+        if (now == line)
+            return;
+        line = now;
+        std::string refused;
+        if (device.fd() >= 0 && !applyLine(device.fd(), link.device, line, refused)) {
+            event(clock, '>', "settings " + describe(line) + " refused: " + refused);
+            std::fprintf(stderr, "vemlink tap: %s\n", refused.c_str());
+        } else {
+            event(clock, '>', "settings " + describe(line));
+        }
+    };
+    // DEVICE went away: the application's end stays, and what it writes
+    // meanwhile is dropped.
+    auto lose = [&](const std::string &why) {
+        if (!reconnect) {
+            fault = why;
+            return;
+        }
+        if (device.fd() < 0) // already said, by another sign of the same end
+            return;
+        ++gone;
+        device.lose();
+        tx->dropped += static_cast<long long>(tx->len - tx->done);
+        tx->len = tx->done = 0;
+        tx->to = rx->from = -1;
+        event(clock, ' ', "device gone, waiting");
+        std::fprintf(stderr, "vemlink tap: %s: %s; waiting for it to come back\n", link.device,
+                     why.c_str());
+    };
+
     while (!stop.stopped() && fault.empty() && status == STATUS_OK && !output::broken()) {
         pollfd fds[3] = {
             {device.fd(),
@@ -259,7 +365,7 @@ int runTap(int argc, char **argv)
              static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0},
             // The listing only when lines wait for a reader.
             {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
-        const int ready = stop.wait(fds, 3, paused ? HANGUP_PAUSE_MS : -1);
+        const int ready = stop.wait(fds, 3, paused ? HANGUP_PAUSE_MS : TICK_MS);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
@@ -270,27 +376,29 @@ int runTap(int argc, char **argv)
 
         const short dev = fds[0].revents;
         if ((dev & POLLIN) != 0) {
-            const Read r = forward(*rx, clock);
+            const Read r = forward(*rx, clock, false);
             if (r == Read::CLOSED)
-                fault = "hang-up";
+                lose("hang-up");
             else if (r == Read::READ_FAILED)
-                fault = std::string("reading: ") + std::strerror(errno);
+                lose(std::string("reading: ") + std::strerror(errno));
         } else if ((dev & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            fault = (dev & POLLHUP) != 0 ? "hang-up" : "error";
+            lose((dev & POLLHUP) != 0 ? "hang-up" : "error");
         }
         if ((dev & POLLOUT) != 0 && !tx->push())
-            fault = std::string("writing: ") + std::strerror(errno);
+            lose(std::string("writing: ") + std::strerror(errno));
 
         const short app = fds[1].revents;
         if ((app & POLLIN) != 0) {
-            const Read r = forward(*tx, clock);
+            const Read r = forward(*tx, clock, packet);
             if (r == Read::WRITE_FAILED)
-                fault = std::string("writing: ") + std::strerror(errno);
+                lose(std::string("writing: ") + std::strerror(errno));
             else if (r == Read::READ_FAILED)
                 status = failure(name, std::string("reading the application's end: ") +
                                            std::strerror(errno));
             else if (r == Read::CLOSED)
                 paused = true;
+            else if (r == Read::STATE && (tx->buffer[0] & TIOCPKT_IOCTL) != 0)
+                follow();
         }
         if ((app & POLLOUT) != 0)
             rx->push();
@@ -298,12 +406,29 @@ int runTap(int argc, char **argv)
         // should not come; should it, look again after a pause.
         if ((app & (POLLHUP | POLLERR)) != 0 && (app & POLLIN) == 0)
             paused = true;
+
+        // What no descriptor tells, looked at every TICK_MS.
+        const double now = clock.seconds();
+        if (fault.empty() && now - ticked >= TICK_MS / 1000.0) {
+            ticked = now;
+            if (!extproc)
+                follow();
+            if (device.vanished())
+                lose("its path is gone");
+            else if (device.fd() < 0 && device.reopen(line)) {
+                tx->to = rx->from = device.fd();
+                event(clock, ' ', "device back");
+                std::fprintf(stderr, "vemlink tap: %s is back\n", link.device);
+            }
+        }
         output::flush();
     }
 
     // What is already read goes on where it can without waiting.
-    rx->push();
-    tx->push();
+    if (rx->from >= 0)
+        rx->push();
+    if (tx->to >= 0)
+        tx->push();
     if (!fault.empty())
         status = failure(name, std::string(link.device) + ": " + fault);
     tx->lister.setPrefix("           >");
@@ -312,6 +437,10 @@ int runTap(int argc, char **argv)
     rx->lister.finish(" <");
     if (!capture.error().empty())
         status = failure(name, capture.error());
+    if (gone > 0)
+        output::line("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
+                     "; " + std::to_string(tx->dropped) +
+                     " bytes from the application dropped meanwhile\n");
     if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK || tx->save.failed() || rx->save.failed())
         status = STATUS_FAILED;
     return status;

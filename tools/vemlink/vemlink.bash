@@ -8,8 +8,8 @@
 # ('vemlink --help', 'vemlink COMMAND --help'), so a new command or option
 # completes without an edit here. An option written with a placeholder
 # ("--baud N", "--device PATH") takes a value: PATH, FILE and PREFIX
-# complete as files, the device as serial devices, --baud as the rates its
-# help lists. The first argument of a command whose usage starts with
+# complete as files, the device as serial devices, --baud as the standard
+# rates. The first argument of a command whose usage starts with
 # DEVICE (tap) completes as a serial device, FILE (decode) as a file.
 
 # _vemlink_devices CUR: serial devices, or any file once a path is typed
@@ -36,13 +36,11 @@ _vemlink_value()
     case $opt in
     --device) _vemlink_devices "$cur"; return ;;
     --baud)
-        # The rates: the numbers of the option's paragraph in the help.
-        local rates
-        rates=$(awk -v opt="$opt" '
-            $1 == opt { on = 1; $1 = ""; $2 = ""; print; next }
-            on && /^ *-/ { exit }
-            on && NF == 0 { exit }
-            on { print }' <<<"$help" | grep -oE '\<[0-9]{3,}\>' | sort -un)
+        # --baud takes any rate; these are the standard ones of termios,
+        # the rates a user picks from.
+        local rates="1200 1800 2400 4800 9600 19200 38400 57600 115200 230400 460800
+            500000 576000 921600 1000000 1152000 1500000 2000000 2500000 3000000
+            3500000 4000000"
         mapfile -t COMPREPLY < <(compgen -W "$rates" -- "$cur")
         return
         ;;
