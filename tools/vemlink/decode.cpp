@@ -46,6 +46,9 @@ const char *const USAGE =
     "program is refused) and never held up by the listing: when standard\n"
     "output falls behind, lines are dropped, said on standard error, and\n"
     "counted at the end: 'N lines not shown: standard output fell behind'.\n"
+    "Nor by a --pcap capture into a pipe or a FIFO: whole records are\n"
+    "dropped when its reader falls behind, and counted: 'N frames not\n"
+    "captured: the capture's reader fell behind'.\n"
     "\n"
     "  --hex            the input is hex text (as printed by vemlink encode), not raw\n"
     "  --time           start each line with the seconds since the start, to the\n"
@@ -65,15 +68,16 @@ const char *const USAGE =
     "\n"
     "Exit status 0 when the input was read to its end or the listing stopped by\n"
     "a signal; 1 when a read failed, the device could not be opened or set up\n"
-    "or is in use, or standard output was closed; 2 on bad arguments.\n";
+    "or is in use, the capture could not be written or its reader went away,\n"
+    "or standard output was closed; 2 on bad arguments.\n";
 
 // Raw input is listed as it arrives, so a live device shows frames at once.
 // The end of the input, a signal and a hang-up of a device all end the
 // listing alike: the partial frame and the summary.
 // A live device is never held up by the listing (see output.h); a file or a
 // pipe waits for a slow reader instead, losing nothing.
-int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *sink,
-             const StopSignals &stop)
+int listLive(const char *name, const char *path, int fd, bool timed, Capture &capture,
+             FrameSink *sink, const StopSignals &stop)
 {
     Clock clock;
     Lister::header(timed);
@@ -82,13 +86,16 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
     lister.setSink(sink);
     unsigned char chunk[65536];
     while (!stop.stopped() && !output::broken()) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
-        if (stop.wait(fds, 2, -1) < 0) {
+        pollfd fds[3] = {{fd, POLLIN, 0},
+                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+                         {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
+        if (stop.wait(fds, 3, -1) < 0) {
             if (errno == EINTR)
                 continue;
             return failure(name, std::string("poll: ") + std::strerror(errno));
         }
         output::flush();
+        capture.flush();
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
             continue;
         const ssize_t n = read(fd, chunk, sizeof chunk);
@@ -107,9 +114,12 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
         }
         lister.feed(chunk, static_cast<size_t>(n));
         output::flush();
+        capture.flush();
     }
     lister.finish();
-    return output::finish(name, FINAL_FLUSH_MS);
+    const int captured = capture.finish(name, FINAL_FLUSH_MS);
+    const int status = output::finish(name, FINAL_FLUSH_MS);
+    return captured != STATUS_OK ? captured : status;
 }
 
 } // namespace
@@ -188,8 +198,9 @@ int runDecode(int argc, char **argv)
         lister.arrived();
         lister.feed(bytes.data(), bytes.size());
         lister.finish();
+        const int captured = capture.finish(name, 0);
         const int status = finishOutput(name);
-        return capture.error().empty() ? status : failure(name, capture.error());
+        return captured != STATUS_OK ? captured : status;
     }
 
     const StopSignals stop;
@@ -199,12 +210,10 @@ int runDecode(int argc, char **argv)
         std::string error;
         if (!device.open(link, error))
             return failure(name, error);
-        const int status = listLive(name, link.device, device.fd(), timed, sink, stop);
-        return capture.error().empty() ? status : failure(name, capture.error());
+        return listLive(name, link.device, device.fd(), timed, capture, sink, stop);
     }
     const int fd = openInput(path);
     if (fd < 0)
         return failure(name, std::string(path) + ": " + std::strerror(errno));
-    const int status = listLive(name, path, fd, timed, sink, stop);
-    return capture.error().empty() ? status : failure(name, capture.error());
+    return listLive(name, path, fd, timed, capture, sink, stop);
 }
