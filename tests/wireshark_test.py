@@ -135,18 +135,26 @@ def receive(fd, n):
 
 
 class Vemlink:
-    """vemlink running: standard output into a file, standard error kept."""
+    """vemlink running: standard output into a file, standard error kept
+    (in a pipe, or in the file err)."""
 
-    def __init__(self, args, out):
+    def __init__(self, args, out, err=None):
         self.out = out
+        self.errpath = err
         # out: a file's path, or a descriptor (a pipe's end) to inherit.
         stdout = out if isinstance(out, int) else open(out, "wb")
+        stderr = open(err, "wb") if err else subprocess.PIPE
         self.proc = subprocess.Popen(EMULATOR + [VEMLINK] + args, stdout=stdout,
-                                     stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        os.set_blocking(self.proc.stderr.fileno(), False)
+                                     stderr=stderr, stdin=subprocess.DEVNULL)
+        if not err:
+            os.set_blocking(self.proc.stderr.fileno(), False)
         self.err = b""
 
     def drain(self):
+        if self.errpath:
+            with open(self.errpath, "rb") as f:
+                self.err = f.read()
+            return self.err.decode(errors="replace")
         try:
             while True:
                 chunk = self.proc.stderr.read()
@@ -161,7 +169,7 @@ class Vemlink:
         said = "application's end is "
         deadline = time.time() + WAIT
         while time.time() < deadline and self.proc.poll() is None:
-            select.select([self.proc.stderr], [], [], 0.1)
+            select.select([self.proc.stderr] if self.proc.stderr else [], [], [], 0.1)
             text = self.drain()
             at = text.find(said)
             if at >= 0 and "\n" in text[at:]:
@@ -299,7 +307,7 @@ def numbered(mark, count):
     return payloads, b"".join(frame(p) for p in payloads)
 
 
-def pump(tap, a, b, to_b, to_a):
+def pump(a, b, to_b, to_a):
     """Writes to_b into a and to_a into b at once, both non-blocking, and
     reads what comes out at the other ends: what b and a received."""
     out = {a: memoryview(to_b), b: memoryview(to_a)}
@@ -308,8 +316,7 @@ def pump(tap, a, b, to_b, to_a):
     deadline = time.time() + WAIT * 4
     while any(len(got[fd]) < want[fd] for fd in got) and time.time() < deadline:
         writable = [fd for fd in out if out[fd]]
-        r, w, _ = select.select([a, b, tap.proc.stderr], writable, [], 0.1)
-        tap.drain()
+        r, w, _ = select.select([a, b], writable, [], 0.1)
         for fd in w:
             try:
                 out[fd] = out[fd][os.write(fd, out[fd][:65536]):]
@@ -348,7 +355,9 @@ def tap_into_pipe(tmp):
         reading = reader_does == "reads"
         dev = Pty()
         rd, wr = os.pipe()
-        tap = Vemlink(["tap", dev.path, "--pcap", "-"], wr)
+        # Standard error into a file: the listing goes there with '-', and
+        # a pipe that fills would lose vemlink's messages.
+        tap = Vemlink(["tap", dev.path, "--pcap", "-"], wr, os.path.join(tmp, "pipe.err"))
         os.close(wr)
         chunks = []
         reader = None
@@ -373,7 +382,7 @@ def tap_into_pipe(tmp):
             os.close(rd)
         tx, tx_bytes = numbered(ord(">"), count)
         rx, rx_bytes = numbered(ord("<"), count)
-        at_dev, at_app = pump(tap, app, dev.master, tx_bytes, rx_bytes)
+        at_dev, at_app = pump(app, dev.master, tx_bytes, rx_bytes)
         check(at_dev == tx_bytes, "%s: the tap altered or lost bytes to the device "
               "(%d of %d)" % (what, len(at_dev), len(tx_bytes)))
         check(at_app == rx_bytes, "%s: the tap altered or lost bytes to the application "
