@@ -10,9 +10,9 @@ Pseudo-terminal pairs stand in for the serial devices: this program plays
 the microcontroller on their master side and the application on the end a
 tap makes. Frames are built here with an FCS-16 and stuffing of this file's
 own, not vemlink's. Checks --pcap of tap (written through, read while the tap
-runs; into a pipe whose reader stops or keeps reading), decode and monitor, a user's payload dissector, and a live capture by
-'tshark -i vemlink' through a temporary entry in Wireshark's global extcap
-folder. Exit status 77 (skipped) when tshark is missing from a cross build.
+runs; into a pipe whose reader stops, keeps reading or goes away), decode
+and monitor, a user's payload dissector, and a live capture by 'tshark -i
+vemlink' through a temporary entry in Wireshark's global extcap folder. Exit status 77 (skipped) when tshark is missing from a cross build.
 """
 
 import os
