@@ -60,19 +60,15 @@ public:
     // The end of a command's capture: waits up to waitMs for a live reader
     // to take the queue, then counts the dropped records in the listing and
     // on standard error ("N frames not captured: the capture's reader fell
-    // behind"). STATUS_FAILED, said on standard error unless already said,
-    // when a write failed; STATUS_OK otherwise.
+    // behind"). STATUS_FAILED when a write failed, STATUS_OK otherwise. A
+    // failed write stops the capture, never the command; a live command
+    // says it on standard error when it comes (EPIPE: the reader went
+    // away), a plain one at the end.
     int finish(const char *command, int waitMs);
 
     // A sink for one direction's lister, '>' or '<', valid while the
     // capture lives.
     FrameSink *sink(char mark);
-
-    // Empty while every record got out; otherwise why the first failed.
-    // After a failure no more records are written, but the command goes on:
-    // a capture never stops the link. A live command says the failure on
-    // standard error when it comes (a reader that went away: EPIPE).
-    const std::string &error() const { return mError; }
 
 private:
     class Sink;
@@ -85,7 +81,7 @@ private:
     bool mToStdout = false; // "-": the listing went to standard error
     bool mSaid = false;     // the failure was said when it came
     std::string mPath;
-    std::string mError;
+    std::string mError; // why the first failed write failed
     std::unique_ptr<PcapngWriter> mWriter;
     std::unique_ptr<Sink> mSinks[2];
     std::vector<unsigned char> mPacket; // the record being written
