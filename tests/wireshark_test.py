@@ -358,7 +358,6 @@ def tap_into_pipe(tmp):
         # Standard error into a file: the listing goes there with '-', and
         # a pipe that fills would lose vemlink's messages.
         tap = Vemlink(["tap", dev.path, "--pcap", "-"], wr, os.path.join(tmp, "pipe.err"))
-        os.close(wr)
         chunks = []
         reader = None
 
@@ -375,6 +374,7 @@ def tap_into_pipe(tmp):
         app_path = tap.app_end()
         if app_path is None:
             os.close(rd)
+            os.close(wr)
             dev.close()
             return
         app = os.open(app_path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
@@ -392,6 +392,9 @@ def tap_into_pipe(tmp):
             reader = threading.Thread(target=read_all)
             reader.start()
         status = tap.stop()
+        # The pipe's end is shared with this process: blocking again.
+        check(os.get_blocking(wr), "%s: the capture's descriptor left non-blocking" % what)
+        os.close(wr)
         os.close(app)
         dev.close()
         err = tap.drain()
