@@ -10,9 +10,9 @@ Pseudo-terminal pairs stand in for the serial devices: this program plays
 the microcontroller on their master side and the application on the end a
 tap makes. Frames are built here with an FCS-16 and stuffing of this file's
 own, not vemlink's. Checks --pcap of tap (written through, read while the tap
-runs), decode and monitor, a user's payload dissector, and a live capture by
-'tshark -i vemlink' through a temporary entry in Wireshark's global extcap
-folder. Exit status 77 (skipped) when tshark is missing from a cross build.
+runs; into a pipe whose reader stops, keeps reading or goes away), decode
+and monitor, a user's payload dissector, and a live capture by 'tshark -i
+vemlink' through a temporary entry in Wireshark's global extcap folder. Exit status 77 (skipped) when tshark is missing from a cross build.
 """
 
 import os
@@ -23,6 +23,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import tty
 
@@ -134,16 +135,26 @@ def receive(fd, n):
 
 
 class Vemlink:
-    """vemlink running: standard output into a file, standard error kept."""
+    """vemlink running: standard output into a file, standard error kept
+    (in a pipe, or in the file err)."""
 
-    def __init__(self, args, out):
+    def __init__(self, args, out, err=None):
         self.out = out
-        self.proc = subprocess.Popen(EMULATOR + [VEMLINK] + args, stdout=open(out, "wb"),
-                                     stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
-        os.set_blocking(self.proc.stderr.fileno(), False)
+        self.errpath = err
+        # out: a file's path, or a descriptor (a pipe's end) to inherit.
+        stdout = out if isinstance(out, int) else open(out, "wb")
+        stderr = open(err, "wb") if err else subprocess.PIPE
+        self.proc = subprocess.Popen(EMULATOR + [VEMLINK] + args, stdout=stdout,
+                                     stderr=stderr, stdin=subprocess.DEVNULL)
+        if not err:
+            os.set_blocking(self.proc.stderr.fileno(), False)
         self.err = b""
 
     def drain(self):
+        if self.errpath:
+            with open(self.errpath, "rb") as f:
+                self.err = f.read()
+            return self.err.decode(errors="replace")
         try:
             while True:
                 chunk = self.proc.stderr.read()
@@ -158,7 +169,7 @@ class Vemlink:
         said = "application's end is "
         deadline = time.time() + WAIT
         while time.time() < deadline and self.proc.poll() is None:
-            select.select([self.proc.stderr], [], [], 0.1)
+            select.select([self.proc.stderr] if self.proc.stderr else [], [], [], 0.1)
             text = self.drain()
             at = text.find(said)
             if at >= 0 and "\n" in text[at:]:
@@ -288,6 +299,130 @@ def tap_to_stdout(tmp):
           "tap --pcap -: standard output is not the capture")
     check("68 65 6C 6C 6F  |hello|" in tap.drain() and "summary <: frames 1" in tap.drain(),
           "tap --pcap -: the listing is not on standard error: " + tap.drain())
+
+
+def numbered(mark, count):
+    """count frames of 1000-byte payloads, each with its mark and number."""
+    payloads = [b"%c%06d" % (mark, i) + b"x" * 993 for i in range(count)]
+    return payloads, b"".join(frame(p) for p in payloads)
+
+
+def pump(a, b, to_b, to_a):
+    """Writes to_b into a and to_a into b at once, both non-blocking, and
+    reads what comes out at the other ends: what b and a received."""
+    out = {a: memoryview(to_b), b: memoryview(to_a)}
+    got = {a: bytearray(), b: bytearray()}
+    want = {a: len(to_a), b: len(to_b)}
+    deadline = time.time() + WAIT * 4
+    while any(len(got[fd]) < want[fd] for fd in got) and time.time() < deadline:
+        writable = [fd for fd in out if out[fd]]
+        r, w, _ = select.select([a, b], writable, [], 0.1)
+        for fd in w:
+            try:
+                out[fd] = out[fd][os.write(fd, out[fd][:65536]):]
+            except BlockingIOError:
+                pass
+        for fd in r:
+            if fd in got:
+                try:
+                    got[fd] += os.read(fd, 65536)
+                except (BlockingIOError, OSError):
+                    pass
+    return bytes(got[b]), bytes(got[a])
+
+
+def notes(err):
+    """What vemlink said on standard error besides the listing's frames."""
+    return "\n".join(line for line in err.splitlines()
+                     if line.startswith(("vemlink ", "summary")) or "not captured" in line)
+
+
+def subsequence(part, whole):
+    it = iter(whole)
+    return all(x in it for x in part)
+
+
+def tap_into_pipe(tmp):
+    """tap --pcap - into a pipe: a reader that stops while over 1 MiB goes
+    each way holds up nothing (records are dropped whole, the stream stays
+    pcapng, the count is said); a reader that keeps reading gets every
+    record; a reader that goes away stops the capture, not the link (said
+    once, exit status 1)."""
+    # (what, frames each way, the reader: stops, reads or closes)
+    for what, count, reader_does in (("stalled reader", 1100, "stops"),
+                                     ("reading reader", 300, "reads"),
+                                     ("closed reader", 300, "closes")):
+        reading = reader_does == "reads"
+        dev = Pty()
+        rd, wr = os.pipe()
+        # Standard error into a file: the listing goes there with '-', and
+        # a pipe that fills would lose vemlink's messages.
+        tap = Vemlink(["tap", dev.path, "--pcap", "-"], wr, os.path.join(tmp, "pipe.err"))
+        chunks = []
+        reader = None
+
+        def read_all():
+            while True:
+                chunk = os.read(rd, 65536)
+                if not chunk:
+                    break
+                chunks.append(chunk)
+
+        if reading:
+            reader = threading.Thread(target=read_all)
+            reader.start()
+        app_path = tap.app_end()
+        if app_path is None:
+            os.close(rd)
+            os.close(wr)
+            dev.close()
+            return
+        app = os.open(app_path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        if reader_does == "closes":
+            os.close(rd)
+        tx, tx_bytes = numbered(ord(">"), count)
+        rx, rx_bytes = numbered(ord("<"), count)
+        at_dev, at_app = pump(app, dev.master, tx_bytes, rx_bytes)
+        check(at_dev == tx_bytes, "%s: the tap altered or lost bytes to the device "
+              "(%d of %d)" % (what, len(at_dev), len(tx_bytes)))
+        check(at_app == rx_bytes, "%s: the tap altered or lost bytes to the application "
+              "(%d of %d)" % (what, len(at_app), len(rx_bytes)))
+        if reader_does == "stops":
+            # The reader comes back: the queue goes out on the way to the end.
+            reader = threading.Thread(target=read_all)
+            reader.start()
+        status = tap.stop()
+        # The pipe's end is shared with this process: blocking again.
+        check(os.get_blocking(wr), "%s: the capture's descriptor left non-blocking" % what)
+        os.close(wr)
+        os.close(app)
+        dev.close()
+        err = tap.drain()
+        if reader_does == "closes":
+            check(status == 1 and err.count("capture stopped") == 1 and
+                  "vemlink tap: writing standard output: Broken pipe; capture stopped" in err,
+                  "%s: tap on SIGTERM: %s %s" % (what, status, notes(err)))
+            continue
+        reader.join(WAIT)
+        os.close(rd)
+        check(status == 0, "%s: tap on SIGTERM: %s %s" % (what, status, notes(err)))
+        pcap = os.path.join(tmp, "pipe.pcapng")
+        with open(pcap, "wb") as f:
+            f.write(b"".join(chunks))
+        rows = records(pcap)  # tshark fails on a block cut short
+        got = {d: [r[2] for r in rows if r[0] == d] for d in (OUTBOUND, INBOUND)}
+        check(subsequence(got[OUTBOUND], tx) and subsequence(got[INBOUND], rx),
+              "%s: records out of order or altered" % what)
+        said = [line for line in err.splitlines() if "frames not captured" in line]
+        if reading:
+            check(len(rows) == 2 * count and not said,
+                  "%s: %d records of %d: %s" % (what, len(rows), 2 * count, said))
+        else:
+            dropped = int(said[0].split()[0]) if said else 0
+            check("the capture's reader fell behind; dropping frames" in err and
+                  said == ["%d frames not captured: the capture's reader fell behind" % dropped]
+                  and dropped > 0 and len(rows) + dropped == 2 * count,
+                  "%s: %d records, dropped said %s:\n%s" % (what, len(rows), said, notes(err)))
 
 
 def decode_capture(tmp):
@@ -541,6 +676,7 @@ def main():
         if pcap:
             decode_capture(tmp)
             tap_to_stdout(tmp)
+            tap_into_pipe(tmp)
             user_dissector(tmp, pcap)
         monitor_capture(tmp)
         control_channel(tmp)

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -12,6 +13,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "cli.h"
+#include "output.h"
 
 void (*gAnnounce)(const std::string &message) = nullptr;
 
@@ -74,40 +78,98 @@ Capture::Capture() = default;
 
 Capture::~Capture()
 {
-    if (mOwned)
-        close(mFd);
+    if (mOut.fd() < 0)
+        return;
+    // Standard output's description may be shared with the shell.
+    if (mOldFlags >= 0)
+        fcntl(mOut.fd(), F_SETFL, mOldFlags);
+    close(mOut.fd());
 }
 
 bool Capture::open(const char *path, const std::string &name, std::string &error)
 {
-    mPath = std::strcmp(path, "-") == 0 ? "standard output" : path;
-    if (std::strcmp(path, "-") == 0) {
+    mToStdout = std::strcmp(path, "-") == 0;
+    mPath = mToStdout ? "standard output" : path;
+    int fd = -1;
+    if (mToStdout) {
         // The capture takes standard output; the listing moves to standard
         // error.
         std::fflush(stdout);
-        mFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-        if (mFd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-            close(mFd);
-            mFd = -1;
+        fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+        if (fd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            close(fd);
+            fd = -1;
         }
     } else {
-        mFd = openTarget(path);
+        fd = openTarget(path);
     }
-    if (mFd < 0) {
+    if (fd < 0) {
         error = "cannot write " + mPath + ": " + std::strerror(errno);
         return false;
     }
-    mOwned = true;
+    mOut.setFd(fd);
+    struct stat st {};
+    mStream = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
+    if (mStream) {
+        // Plain writes wait for room in Outlet::flush.
+        mOldFlags = fcntl(fd, F_GETFL);
+        if (mOldFlags >= 0)
+            fcntl(fd, F_SETFL, mOldFlags | O_NONBLOCK);
+    }
     // A reader that goes away (Wireshark closed) is a write error to
     // report, not a signal that ends the command.
     std::signal(SIGPIPE, SIG_IGN);
-    mWriter = std::make_unique<PcapngWriter>(mFd);
+    mWriter = std::make_unique<PcapngWriter>(mOut);
     if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION)) {
-        error = "cannot write " + mPath + ": " + std::strerror(errno);
+        error = "cannot write " + mPath + ": " + std::strerror(mOut.error());
         mWriter.reset();
         return false;
     }
     return true;
+}
+
+void Capture::flush()
+{
+    if (active() && mError.empty()) {
+        mOut.flush();
+        checkFailed();
+    }
+}
+
+// Turns a failed write into the capture's error, said at once while the
+// command is live.
+void Capture::checkFailed()
+{
+    if (mOut.error() == 0 || !mError.empty())
+        return;
+    mError = "writing " + mPath + ": " + std::strerror(mOut.error());
+    if (output::live() != nullptr) {
+        std::fprintf(stderr, "vemlink %s: %s; capture stopped (the link is not affected)\n",
+                     output::live(), mError.c_str());
+        mSaid = true;
+    }
+}
+
+int Capture::finish(const char *command, int waitMs)
+{
+    if (!active())
+        return STATUS_OK;
+    mOut.flush(waitMs);
+    checkFailed();
+    if (!mError.empty())
+        return mSaid ? STATUS_FAILED : failure(command, mError);
+    if (mOut.dropped() > 0) {
+        const std::string note = std::to_string(mOut.dropped()) +
+                                 " frames not captured: the capture's reader fell behind\n";
+        output::line(note);
+        // With "-" the listing is standard error already.
+        if (!mToStdout)
+            std::fprintf(stderr, "vemlink %s: %s", command, note.c_str());
+    }
+    if (mOut.pending())
+        std::fprintf(stderr, "vemlink %s: the capture's reader did not take the last frames\n",
+                     command);
+    return STATUS_OK;
 }
 
 FrameSink *Capture::sink(char mark)
@@ -143,6 +205,13 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     packet.insert(packet.end(), f.wire, f.wire + f.kept);
 
     const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | ERRORS[status];
-    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags))
-        mError = "writing " + mPath + ": " + std::strerror(errno);
+    const char *live = output::live();
+    mOut.setLive(mStream && live != nullptr);
+    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags) &&
+        mOut.error() == 0 && mOut.dropped() == 1)
+        std::fprintf(stderr,
+                     "vemlink %s: the capture's reader fell behind; dropping frames from the "
+                     "capture (the link is not affected)\n",
+                     live);
+    checkFailed();
 }

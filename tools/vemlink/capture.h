@@ -31,6 +31,10 @@
 
 class Capture {
 public:
+    // The queue's bound, in bytes: a few thousand frames, more than a
+    // second of a fast link.
+    static const size_t BOUND = 1024 * 1024;
+
     Capture();
     Capture(const Capture &) = delete;
     Capture &operator=(const Capture &) = delete;
@@ -46,23 +50,38 @@ public:
 
     bool active() const { return mWriter != nullptr; }
 
+    // Writes queued records as far as the reader takes them now.
+    void flush();
+
+    // True while records wait: poll fd() for POLLOUT.
+    bool pending() const { return mOut.pending(); }
+    int fd() const { return mOut.fd(); }
+
+    // The end of a command's capture: waits up to waitMs for a live reader
+    // to take the queue, then counts the dropped records in the listing and
+    // on standard error ("N frames not captured: the capture's reader fell
+    // behind"). STATUS_FAILED when a write failed, STATUS_OK otherwise. A
+    // failed write stops the capture, never the command; a live command
+    // says it on standard error when it comes (EPIPE: the reader went
+    // away), a plain one at the end.
+    int finish(const char *command, int waitMs);
+
     // A sink for one direction's lister, '>' or '<', valid while the
     // capture lives.
     FrameSink *sink(char mark);
 
-    // Empty while every record got out; otherwise why the first failed.
-    // After a failure no more records are written, but the command goes on:
-    // a capture never stops the link.
-    const std::string &error() const { return mError; }
-
 private:
     class Sink;
     void record(char mark, unsigned long long timeUs, const WireFrame &f);
+    void checkFailed();
 
-    int mFd = -1;
-    bool mOwned = false;
+    Outlet mOut{-1, BOUND, 0};
+    bool mStream = false;   // not a regular file: may go live
+    int mOldFlags = -1;     // the descriptor's file status flags before
+    bool mToStdout = false; // "-": the listing went to standard error
+    bool mSaid = false;     // the failure was said when it came
     std::string mPath;
-    std::string mError;
+    std::string mError; // why the first failed write failed
     std::unique_ptr<PcapngWriter> mWriter;
     std::unique_ptr<Sink> mSinks[2];
     std::vector<unsigned char> mPacket; // the record being written

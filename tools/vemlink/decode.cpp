@@ -51,6 +51,9 @@ const char *const USAGE =
     "'device gone, waiting' is listed and the device looked for every 200 ms;\n"
     "once it is back it is opened again with the same settings and lock,\n"
     "'device back' is listed and the listing goes on.\n"
+    "Nor by a --pcap capture into a pipe or a FIFO: whole records are\n"
+    "dropped when its reader falls behind, and counted: 'N frames not\n"
+    "captured: the capture's reader fell behind'.\n"
     "\n"
     "  --hex            the input is hex text (as printed by vemlink encode), not raw\n"
     "  --time           start each line with the seconds since the start, to the\n"
@@ -69,8 +72,9 @@ const char *const USAGE =
     "\n"
     "Exit status 0 when the input was read to its end (a device's hang-up\n"
     "with --no-reconnect) or the listing stopped by a signal; 1 when a read\n"
-    "failed, the device could not be opened or set up or is in use, or\n"
-    "standard output was closed; 2 on bad arguments.\n";
+    "failed, the device could not be opened or set up or is in use, the\n"
+    "capture could not be written or its reader went away, or standard\n"
+    "output was closed; 2 on bad arguments.\n";
 
 // Raw input is listed as it arrives, so a live device shows frames at once.
 // The end of the input, a signal and a hang-up of a device all end the
@@ -79,9 +83,9 @@ const char *const USAGE =
 // pipe waits for a slow reader instead, losing nothing.
 // A device (not null) that hangs up or fails is waited for instead, unless
 // reconnect is off.
-int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *sink,
-             const StopSignals &stop, Device *device = nullptr, const LineSettings *line = nullptr,
-             bool reconnect = false)
+int listLive(const char *name, const char *path, int fd, bool timed, Capture &capture,
+             FrameSink *sink, const StopSignals &stop, Device *device = nullptr,
+             const LineSettings *line = nullptr, bool reconnect = false)
 {
     Clock clock;
     Lister::header(timed);
@@ -92,8 +96,10 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
     char prefix[32] = "";
     const bool waits = device != nullptr && reconnect;
     while (!stop.stopped() && !output::broken()) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
-        if (stop.wait(fds, 2, waits ? Device::RETRY_MS : -1) < 0) {
+        pollfd fds[3] = {{fd, POLLIN, 0},
+                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+                         {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
+        if (stop.wait(fds, 3, waits ? Device::RETRY_MS : -1) < 0) {
             if (errno == EINTR)
                 continue;
             return failure(name, std::string("poll: ") + std::strerror(errno));
@@ -105,6 +111,7 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
             output::line(prefix + std::string("device back\n"));
         }
         output::flush();
+        capture.flush();
         bool gone = waits && device->vanished();
         if (!gone && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
             continue;
@@ -127,9 +134,12 @@ int listLive(const char *name, const char *path, int fd, bool timed, FrameSink *
         lister.setPrefix(prefix);
         lister.feed(chunk, static_cast<size_t>(n));
         output::flush();
+        capture.flush();
     }
     lister.finish();
-    return output::finish(name, FINAL_FLUSH_MS);
+    const int captured = capture.finish(name, FINAL_FLUSH_MS);
+    const int status = output::finish(name, FINAL_FLUSH_MS);
+    return captured != STATUS_OK ? captured : status;
 }
 
 } // namespace
@@ -213,8 +223,9 @@ int runDecode(int argc, char **argv)
         lister.arrived();
         lister.feed(bytes.data(), bytes.size());
         lister.finish();
+        const int captured = capture.finish(name, 0);
         const int status = finishOutput(name);
-        return capture.error().empty() ? status : failure(name, capture.error());
+        return captured != STATUS_OK ? captured : status;
     }
 
     const StopSignals stop;
@@ -224,13 +235,11 @@ int runDecode(int argc, char **argv)
         std::string error;
         if (!device.open(link, error))
             return failure(name, error);
-        const int status = listLive(name, link.device, device.fd(), timed, sink, stop, &device,
-                                    &link.line, reconnect);
-        return capture.error().empty() ? status : failure(name, capture.error());
+        return listLive(name, link.device, device.fd(), timed, capture, sink, stop, &device,
+                        &link.line, reconnect);
     }
     const int fd = openInput(path);
     if (fd < 0)
         return failure(name, std::string(path) + ": " + std::strerror(errno));
-    const int status = listLive(name, path, fd, timed, sink, stop);
-    return capture.error().empty() ? status : failure(name, capture.error());
+    return listLive(name, path, fd, timed, capture, sink, stop);
 }

@@ -44,7 +44,9 @@ const char *const USAGE =
     "Exit status 2 on bad arguments; 1 when an adapter cannot be opened or set\n"
     "up, is in use, hangs up or fails, the capture cannot be written, or\n"
     "standard output is closed. The listing never holds up the adapters: when\n"
-    "its reader falls behind, lines are dropped and counted.\n";
+    "its reader falls behind, lines are dropped and counted; nor does a\n"
+    "capture into a pipe or a FIFO: whole records are dropped and counted\n"
+    "(see 'vemlink tap --help').\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
@@ -123,11 +125,12 @@ int runMonitor(int argc, char **argv)
     std::string fault; // why an adapter ended the monitor
     unsigned char chunk[65536];
     while (!stop.stopped() && fault.empty() && !output::broken()) {
-        // The listing only when lines wait for a reader.
-        pollfd fds[3] = {{lines[0].device.fd(), POLLIN, 0},
+        // The listing and the capture only when they wait for a reader.
+        pollfd fds[4] = {{lines[0].device.fd(), POLLIN, 0},
                          {lines[1].device.fd(), POLLIN, 0},
-                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
-        const int ready = stop.wait(fds, 3, -1);
+                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+                         {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
+        const int ready = stop.wait(fds, 4, -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
@@ -153,6 +156,7 @@ int runMonitor(int argc, char **argv)
             l.lister.feed(chunk, static_cast<size_t>(n));
         }
         output::flush();
+        capture.flush();
     }
 
     if (!fault.empty())
@@ -162,8 +166,8 @@ int runMonitor(int argc, char **argv)
     lines[0].lister.finish(" >");
     lines[1].lister.finish(" <");
     int status = fault.empty() ? STATUS_OK : STATUS_FAILED;
-    if (!capture.error().empty())
-        status = failure(name, capture.error());
+    if (capture.finish(name, FINAL_FLUSH_MS) != STATUS_OK)
+        status = STATUS_FAILED;
     if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK)
         status = STATUS_FAILED;
     return status;

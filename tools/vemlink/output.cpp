@@ -14,34 +14,77 @@
 
 #include "cli.h"
 
-namespace {
-
-std::string gBuffer;       // bytes not yet written
-size_t gDone = 0;          // of gBuffer, already written
-bool gLive = false;        // never wait, bound the buffer
-const char *gCommand = ""; // for the message at the first drop
-long gDropped = 0;
-int gError = 0;
-
-// Writes from the buffer what standard output takes without waiting.
-void writeSome()
+bool Outlet::put(const void *data, size_t n)
 {
-    while (gError == 0 && gDone < gBuffer.size()) {
-        const ssize_t n = write(STDOUT_FILENO, gBuffer.data() + gDone, gBuffer.size() - gDone);
+    if (mError != 0)
+        return false;
+    if (mLive && mBuffer.size() - mDone + n > mBound) {
+        writeSome();
+        if (mError != 0)
+            return false;
+        if (mBuffer.size() - mDone + n > mBound) {
+            ++mDropped;
+            return false;
+        }
+    }
+    // Keep the buffer from creeping: move the unwritten rest to the front.
+    if (mDone > 0 && mDone >= mBuffer.size() / 2) {
+        mBuffer.erase(0, mDone);
+        mDone = 0;
+    }
+    mBuffer.append(static_cast<const char *>(data), n);
+    if (mBuffer.size() - mDone >= mChunk)
+        flush();
+    return mError == 0;
+}
+
+bool Outlet::flush(int waitMs)
+{
+    const auto start = std::chrono::steady_clock::now();
+    writeSome();
+    while (pending()) {
+        int wait = -1; // plain: as long as the reader takes
+        if (mLive) {
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - start)
+                                   .count();
+            if (spent >= waitMs)
+                break;
+            wait = static_cast<int>(waitMs - spent);
+        }
+        pollfd out{mFd, POLLOUT, 0};
+        poll(&out, 1, wait);
+        writeSome();
+    }
+    return mError == 0;
+}
+
+// Writes from the buffer what the descriptor takes without waiting.
+void Outlet::writeSome()
+{
+    while (mError == 0 && mDone < mBuffer.size()) {
+        const ssize_t n = write(mFd, mBuffer.data() + mDone, mBuffer.size() - mDone);
         if (n > 0)
-            gDone += static_cast<size_t>(n);
+            mDone += static_cast<size_t>(n);
         else if (n < 0 && errno == EINTR)
             continue;
         else if (n < 0 && errno == EAGAIN)
             break;
         else
-            gError = n < 0 ? errno : EIO;
+            mError = n < 0 ? errno : EIO;
     }
-    if (gDone == gBuffer.size() || gError != 0) {
-        gBuffer.clear();
-        gDone = 0;
+    if (mDone == mBuffer.size() || mError != 0) {
+        mBuffer.clear();
+        mDone = 0;
     }
 }
+
+namespace {
+
+// Plain, lines go out in chunks of this size, as stdio would write them.
+const size_t PLAIN_CHUNK = 65536;
+Outlet gOut(STDOUT_FILENO, LiveOutput::BOUND, PLAIN_CHUNK);
+const char *gCommand = nullptr; // the live command, for the first drop
 
 } // namespace
 
@@ -49,83 +92,43 @@ namespace output {
 
 void line(const std::string &text)
 {
-    if (gError != 0)
-        return;
-    if (gLive && gBuffer.size() - gDone + text.size() > LiveOutput::BOUND) {
-        writeSome();
-        if (gError != 0)
-            return;
-        if (gBuffer.size() - gDone + text.size() > LiveOutput::BOUND) {
-            if (gDropped++ == 0)
-                std::fprintf(stderr,
-                             "vemlink %s: standard output fell behind; dropping listing lines "
-                             "(the link is not affected)\n",
-                             gCommand);
-            return;
-        }
-    }
-    // Keep the buffer from creeping: move the unwritten rest to the front.
-    if (gDone > 0 && gDone >= gBuffer.size() / 2) {
-        gBuffer.erase(0, gDone);
-        gDone = 0;
-    }
-    gBuffer += text;
-    if (!gLive && gBuffer.size() >= 65536)
-        flush();
+    if (!gOut.put(text.data(), text.size()) && gOut.error() == 0 && gOut.dropped() == 1)
+        std::fprintf(stderr,
+                     "vemlink %s: standard output fell behind; dropping listing lines "
+                     "(the link is not affected)\n",
+                     gCommand);
 }
 
 bool flush(int waitMs)
 {
-    if (!gLive) {
-        // Plain: wait as long as the reader takes.
-        writeSome();
-        while (pending()) {
-            pollfd out{STDOUT_FILENO, POLLOUT, 0};
-            poll(&out, 1, -1);
-            writeSome();
-        }
-        return gError == 0;
-    }
-    const auto start = std::chrono::steady_clock::now();
-    writeSome();
-    while (gError == 0 && pending() && waitMs > 0) {
-        const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-        if (spent >= waitMs)
-            break;
-        pollfd out{STDOUT_FILENO, POLLOUT, 0};
-        poll(&out, 1, static_cast<int>(waitMs - spent));
-        writeSome();
-    }
-    return gError == 0;
+    return gOut.flush(waitMs);
 }
 
 bool pending()
 {
-    return gError == 0 && gDone < gBuffer.size();
+    return gOut.pending();
 }
 
 bool broken()
 {
-    return gError != 0;
+    return gOut.error() != 0;
 }
 
 int error()
 {
-    return gError;
+    return gOut.error();
 }
 
 long dropped()
 {
-    return gDropped;
+    return gOut.dropped();
 }
 
 std::string droppedLine()
 {
-    if (gDropped == 0)
+    if (gOut.dropped() == 0)
         return "";
-    return std::to_string(gDropped) + " lines not shown: standard output fell behind\n";
+    return std::to_string(gOut.dropped()) + " lines not shown: standard output fell behind\n";
 }
 
 int finish(const char *command, int waitMs)
@@ -134,15 +137,20 @@ int finish(const char *command, int waitMs)
     if (!note.empty())
         line(note);
     flush(waitMs);
-    if (gError != 0)
-        return failure(command, gError == EPIPE ? std::string("standard output was closed")
-                                                : std::string("writing standard output: ") +
-                                                      std::strerror(gError));
+    if (broken())
+        return failure(command, error() == EPIPE ? std::string("standard output was closed")
+                                                 : std::string("writing standard output: ") +
+                                                       std::strerror(error()));
     if (!note.empty())
         std::fprintf(stderr, "vemlink %s: %s", command, note.c_str());
     if (pending())
         std::fprintf(stderr, "vemlink %s: standard output did not take the last lines\n", command);
     return STATUS_OK;
+}
+
+const char *live()
+{
+    return gCommand;
 }
 
 } // namespace output
@@ -151,7 +159,7 @@ LiveOutput::LiveOutput(const char *command) : mOldFlags(fcntl(STDOUT_FILENO, F_G
 {
     std::fflush(stdout);
     gCommand = command;
-    gLive = true;
+    gOut.setLive(true);
     if (mOldFlags >= 0)
         fcntl(STDOUT_FILENO, F_SETFL, mOldFlags | O_NONBLOCK);
 }
@@ -160,5 +168,6 @@ LiveOutput::~LiveOutput()
 {
     if (mOldFlags >= 0)
         fcntl(STDOUT_FILENO, F_SETFL, mOldFlags);
-    gLive = false;
+    gOut.setLive(false);
+    gCommand = nullptr;
 }

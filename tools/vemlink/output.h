@@ -43,7 +43,51 @@ std::string droppedLine();
 // STATUS_OK, or STATUS_FAILED when standard output failed.
 int finish(const char *command, int waitMs);
 
+// The command whose output is live, nullptr while it is plain.
+const char *live();
+
 } // namespace output
+
+// Bytes on their way to a descriptor, in pieces kept whole. Plain, they are
+// written once chunk bytes wait (0: at once), waiting as long as the reader
+// takes. Live, nothing waits: the bytes are written as far as the
+// descriptor (non-blocking) takes them, the rest waits in a buffer of at
+// most bound bytes, and a piece that does not fit is dropped whole and
+// counted, so the stream holds only whole pieces. After a failed write
+// nothing more is written; error() is its errno.
+class Outlet {
+public:
+    Outlet(int fd, size_t bound, size_t chunk) : mFd(fd), mBound(bound), mChunk(chunk) {}
+
+    void setFd(int fd) { mFd = fd; }
+    void setLive(bool live) { mLive = live; }
+
+    // Queues n bytes. False when they were dropped or the outlet has failed.
+    bool put(const void *data, size_t n);
+
+    // Writes what waits as far as the descriptor takes it now. Live, waits
+    // for room up to waitMs (0: not at all); plain, as long as it takes.
+    // False once a write failed.
+    bool flush(int waitMs = 0);
+
+    // True while bytes wait: poll fd() for POLLOUT.
+    bool pending() const { return mError == 0 && mDone < mBuffer.size(); }
+    int fd() const { return mFd; }
+    int error() const { return mError; }
+    long dropped() const { return mDropped; }
+
+private:
+    void writeSome();
+
+    int mFd;
+    const size_t mBound;
+    const size_t mChunk;
+    bool mLive = false;
+    std::string mBuffer; // bytes not yet written
+    size_t mDone = 0;    // of mBuffer, already written
+    long mDropped = 0;
+    int mError = 0;
+};
 
 // While it lives, standard output is live (see above); its file status
 // flags are put back when it goes.

@@ -3,11 +3,6 @@
 
 #include "pcapng.h"
 
-#include <cerrno>
-
-#include <poll.h>
-#include <unistd.h>
-
 namespace {
 
 // Block types and option codes of the pcapng format.
@@ -117,20 +112,5 @@ bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t cap
 
 bool PcapngWriter::write(const std::vector<unsigned char> &block)
 {
-    size_t done = 0;
-    while (done < block.size()) {
-        const ssize_t n = ::write(mFd, block.data() + done, block.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno == EAGAIN) {
-            // A descriptor shared with a non-blocking stream: wait for room.
-            pollfd out{mFd, POLLOUT, 0};
-            poll(&out, 1, -1);
-            continue;
-        }
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return mOut.put(block.data(), block.size());
 }

@@ -7,12 +7,16 @@
 // A minimal pcapng writer: one section, one interface, Enhanced Packet
 // Blocks. Every field is written little-endian byte by byte, with the
 // byte-order magic to match, so the file is the same on any host. Each block
-// goes out in one write(2), so a reader following the file (tshark -r,
-// Wireshark on a pipe) sees whole records as soon as they are written.
+// goes to the outlet as one piece, kept whole or dropped whole, so the
+// stream stays valid pcapng; a plain outlet writes it at once, so a reader
+// following the file (tshark -r, Wireshark on a pipe) sees whole records as
+// soon as they are written.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "output.h"
 
 // epb_flags: bits 0-1 are the direction, bits 24-31 link-layer errors.
 const uint32_t PCAPNG_INBOUND = 1;
@@ -23,24 +27,23 @@ const uint32_t PCAPNG_TOO_LONG = 1u << 25;
 
 class PcapngWriter {
 public:
-    // Writes to fd, which the caller owns and keeps open while the writer
-    // is used.
-    explicit PcapngWriter(int fd) : mFd(fd) {}
+    // Writes to out, which the caller keeps while the writer is used.
+    explicit PcapngWriter(Outlet &out) : mOut(out) {}
 
     // The Section Header Block and one Interface Description Block for
-    // linkType, named name. False on a write error (errno set).
+    // linkType, named name. False when out dropped them or failed.
     bool start(uint16_t linkType, const std::string &name, const std::string &application);
 
     // One Enhanced Packet Block on interface 0: time in microseconds since
     // the epoch, the first capturedLen bytes of data out of originalLen,
-    // and epb_flags (0 for none). False on a write error (errno set).
+    // and epb_flags (0 for none). False when out dropped it or failed.
     bool packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen, size_t originalLen,
                 uint32_t flags);
 
 private:
     bool write(const std::vector<unsigned char> &block);
 
-    int mFd;
+    Outlet &mOut;
     std::vector<unsigned char> mBlock; // the block being written
 };
 

@@ -63,7 +63,12 @@ const char *const USAGE =
     "The listing never holds up the link: when standard output falls behind\n"
     "(a paused pager, a pipe nobody reads), listing lines are dropped, never\n"
     "link bytes; standard error says so when it starts, and the summary ends\n"
-    "with 'N lines not shown: standard output fell behind'.\n"
+    "with 'N lines not shown: standard output fell behind'. Nor does a\n"
+    "--pcap capture into a pipe or a FIFO: when its reader falls behind,\n"
+    "whole records are dropped (the capture stays valid pcapng), standard\n"
+    "error says so, and the summary ends with 'N frames not captured: the\n"
+    "capture's reader fell behind'; a reader that goes away stops the\n"
+    "capture, said once, and the tap forwards on.\n"
     "\n"
     "DEVICE is locked (flock, as terminal programs do, and TIOCEXCL); one that\n"
     "another program has locked is refused. The application may close its\n"
@@ -96,8 +101,8 @@ const char *const USAGE =
     "\n"
     "Exit status 2 on bad arguments; 1 when DEVICE cannot be opened or set up,\n"
     "is in use, goes away with --no-reconnect, when a file cannot be made or\n"
-    "written (the forwarding goes on without it), or when standard output is\n"
-    "closed.\n";
+    "written or the capture's reader went away (the forwarding goes on\n"
+    "without it), or when standard output is closed.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
@@ -355,7 +360,7 @@ int runTap(int argc, char **argv)
     };
 
     while (!stop.stopped() && fault.empty() && status == STATUS_OK && !output::broken()) {
-        pollfd fds[3] = {
+        pollfd fds[4] = {
             {device.fd(),
              static_cast<short>((rx->pending() ? 0 : POLLIN) | (tx->pending() ? POLLOUT : 0)), 0},
             // A negative descriptor leaves the application's end out of
@@ -363,9 +368,10 @@ int runTap(int argc, char **argv)
             // it would end every poll at once.
             {paused ? -1 : pty.sender(),
              static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0},
-            // The listing only when lines wait for a reader.
-            {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
-        const int ready = stop.wait(fds, 3, paused ? HANGUP_PAUSE_MS : TICK_MS);
+            // The listing and the capture only when they wait for a reader.
+            {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+            {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
+        const int ready = stop.wait(fds, 4, paused ? HANGUP_PAUSE_MS : TICK_MS);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0) {
@@ -422,6 +428,7 @@ int runTap(int argc, char **argv)
             }
         }
         output::flush();
+        capture.flush();
     }
 
     // What is already read goes on where it can without waiting.
@@ -435,12 +442,12 @@ int runTap(int argc, char **argv)
     rx->lister.setPrefix("           <");
     tx->lister.finish(" >");
     rx->lister.finish(" <");
-    if (!capture.error().empty())
-        status = failure(name, capture.error());
     if (gone > 0)
         output::line("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
                      "; " + std::to_string(tx->dropped) +
                      " bytes from the application dropped meanwhile\n");
+    if (capture.finish(name, FINAL_FLUSH_MS) != STATUS_OK)
+        status = STATUS_FAILED;
     if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK || tx->save.failed() || rx->save.failed())
         status = STATUS_FAILED;
     return status;
