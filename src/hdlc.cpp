@@ -37,9 +37,10 @@ inline unsigned char *stuff(unsigned char b, unsigned char *p)
     return p;
 }
 
-// A flag after held bytes: logs the frame and, when its FCS checks, copies
-// it to dst with the payload length in *outLen. Out of line: it runs once a
-// frame, and keeps the logging off the path of an ordinary byte.
+// A flag after `length` held bytes, the receive state already reset: logs
+// the frame and, when its FCS checks, copies it to dst with the payload
+// length in *outLen. Out of line: it runs once a frame, and keeps the
+// logging off the path of an ordinary byte.
 __attribute__((noinline)) bool endFrame(cHDLC &log, const unsigned char *held, int length,
                                         unsigned short crc, unsigned char *dst, int *outLen)
 {
@@ -84,9 +85,27 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
     unsigned char *p = dst;
     *p++ = HDLC_FLAG;
     unsigned short crc = cCrc::INIT_CRC;
-    for (int i = 0; i < len; ++i) {
-        crc = crcStep(src[i], crc); // over the raw byte, before stuffing
-        p = stuff(src[i], p);
+    const unsigned char *s = src;
+    size_t left = static_cast<size_t>(len > 0 ? len : 0);
+    while (left > 0) {
+        size_t n = 0;
+        for (; n < left; ++n) {
+            const unsigned char b = s[n];
+            if (b == HDLC_FLAG || b == HDLC_ESC)
+                break;
+            crc = crcStep(b, crc);
+        }
+        if (n > 0) {
+            std::memcpy(p, s, n);
+            p += n;
+            s += n;
+            left -= n;
+        }
+        if (left > 0) {
+            crc = crcStep(*s, crc);
+            p = stuff(*s++, p);
+            --left;
+        }
     }
     const unsigned short fcs = static_cast<unsigned short>(~crc);
     p = stuff(static_cast<unsigned char>(fcs & 0xff), p);
@@ -98,22 +117,25 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
 bool cHDLC::unFrameByte(unsigned char b, unsigned char *dst, int *outLen)
 {
     if (b == HDLC_FLAG) {
-        // Ends the frame, also right after a 7D: the escape is dropped.
-        bool good = false;
-        if (mRxLength > 0)
-            good = endFrame(*this, mRxBuffer, mRxLength, mRxCrc, dst, outLen);
-        else
-            *outLen = 0;
+        // Ends the frame, also right after a 7D: the escape is dropped. The
+        // reset leaves the bytes held in place for endFrame.
+        const int length = mRxLength;
+        const unsigned short crc = mRxCrc;
         reset_rx();
-        return good;
+        if (length == 0) {
+            *outLen = 0;
+            return false;
+        }
+        return endFrame(*this, mRxBuffer, length, crc, dst, outLen);
     }
     *outLen = 0;
+    if (b == HDLC_ESC && !mRxEscaped) {
+        mRxEscaped = true; // 7D 7D is an escaped 7D
+        return false;
+    }
     if (mRxEscaped) {
         b ^= HDLC_XOR;
         mRxEscaped = false;
-    } else if (b == HDLC_ESC) {
-        mRxEscaped = true;
-        return false;
     }
     mRxCrc = crcStep(b, mRxCrc);
     mRxBuffer[mRxLength++] = b;

@@ -3,7 +3,6 @@
 
 #include "textutils.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -51,21 +50,29 @@ std::size_t walkTokens(char *p, char sep1, char sep2, char **out)
     return n;
 }
 
+// Next sep in [p, end), or null.
+char *findSep(char *p, char *end, char sep)
+{
+    return static_cast<char *>(std::memchr(p, sep, static_cast<std::size_t>(end - p)));
+}
+
 } // namespace
 
 // Over the string's known length, which holds no NUL: a NUL sep never
-// matches. Both passes test the same bytes, so the array is exactly full.
+// matches. Both passes look for the same bytes, so the array is exactly full.
 char **cArgParser::parseList(char *str, char sep)
 {
     char *const end = str + std::strlen(str);
-    char **list = new char *[static_cast<std::size_t>(std::count(str, end, sep)) + 2];
+    std::size_t n = 1;
+    for (char *p = str; (p = findSep(p, end, sep)) != nullptr; ++p)
+        ++n;
+    char **list = new char *[n + 1];
     char **out = list;
     *out++ = str;
-    for (char *p = str; p != end; ++p)
-        if (*p == sep) {
-            *p = '\0';
-            *out++ = p + 1;
-        }
+    for (char *p = str; (p = findSep(p, end, sep)) != nullptr;) {
+        *p++ = '\0';
+        *out++ = p;
+    }
     *out = nullptr;
     return list;
 }
