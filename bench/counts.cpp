@@ -26,12 +26,12 @@ namespace {
 // around it, call and loop overhead included.
 struct Counted {
     std::string id;
-    std::string function;                // qualified name of the function counted inside
-    std::string loop;                    // qualified name of the host's loop (a kernel:: function)
-    std::string peer;                    // id of the workload it is compared with, or empty
-    double maxPerByte;                   // guard rail for the count inside the function; 0: none
-    double maxPeerRatio;                 // guard rail for the ratio of the loops to the peer's; 0: none
-    int reps;                            // default number of runs
+    std::string function; // qualified name of the function counted inside
+    std::string loop;     // qualified name of the host's loop (a kernel:: function)
+    std::string peer;     // id of the workload it is compared with, or empty
+    double maxPerByte;    // guard rail for the count inside the function; 0: none
+    double maxPeerRatio;  // guard rail for the ratio of the loops to the peer's; 0: none
+    int reps;             // default number of runs
     std::function<size_t(int reps)> run; // runs the loop reps times; returns bytes
 };
 
@@ -305,9 +305,11 @@ int report(const std::string &dir)
     std::printf("Instructions per byte. inside: in the function and what it "
                 "calls;\nself: in its own code only; logger: of inside, in the host's logger "
                 "cVemlog (with\nlog4cpp); loop: the host's loop around the call, call overhead "
-                "included.\nvs peer: ratio of the loops. Targets apply to inside.\n\n");
-    std::printf("| workload | counted inside | inside | self | logger | loop | vs peer | guard rail "
-                "|\n");
+                "included.\nvs peer: ratio of the loops. Guard rails apply to inside,\nor to the "
+                "ratio for the peer comparisons.\n\n");
+    std::printf(
+        "| workload | counted inside | inside | self | logger | loop | vs peer | guard rail "
+        "|\n");
     std::printf("|---|---|---:|---:|---:|---:|---|---|\n");
     int missed = 0;
     for (const Counted &c : all) {

@@ -88,6 +88,8 @@ void cHDLC::frameData(unsigned char *src, int len, unsigned char *dst, int *outL
     const unsigned char *s = src;
     size_t left = static_cast<size_t>(len > 0 ? len : 0);
     while (left > 0) {
+        // A run of bytes sent as they are: the FCS takes each raw byte, and
+        // the run is copied whole. The byte that ends it is stuffed.
         size_t n = 0;
         for (; n < left; ++n) {
             const unsigned char b = s[n];
