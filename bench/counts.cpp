@@ -26,12 +26,12 @@ namespace {
 // around it, call and loop overhead included.
 struct Counted {
     std::string id;
-    std::string function;                // qualified name of the function counted inside
-    std::string loop;                    // qualified name of the host's loop (a kernel:: function)
-    std::string peer;                    // id of the workload it is compared with, or empty
-    double maxPerByte;                   // target for the count inside the function; 0: none
-    double maxPeerRatio;                 // target for the ratio of the loops to the peer's; 0: none
-    int reps;                            // default number of runs
+    std::string function; // qualified name of the function counted inside
+    std::string loop;     // qualified name of the host's loop (a kernel:: function)
+    std::string peer;     // id of the workload it is compared with, or empty
+    double maxPerByte;    // guard rail for the count inside the function; 0: none
+    double maxPeerRatio;  // guard rail for the ratio of the loops to the peer's; 0: none
+    int reps;             // default number of runs
     std::function<size_t(int reps)> run; // runs the loop reps times; returns bytes
 };
 
@@ -114,19 +114,24 @@ std::function<size_t(int)> listRun(char **(*fn)(char *, char))
     };
 }
 
-// Targets per architecture: the 32-bit ARM target and the 64-bit host.
+// Guard rails per architecture, at RelWithDebInfo: not goals to tune for,
+// but the line below which the plain code keeps the library ahead of each
+// peer. Other architectures are counted without them.
 #if defined(__arm__)
-const double FRAME_16 = 12, FRAME_1021 = 8, UNFRAME_16 = 30, UNFRAME_1021 = 26, CRC_CALL = 7;
-const double LOAD_RATIO = 0.50, LIST_RATIO = 0.40;
+const double FRAME_16 = 16, FRAME_1021 = 13, UNFRAME_16 = 34, UNFRAME_1021 = 30, CRC_CALL = 7;
+const double LOAD_RATIO = 0.65, LIST_RATIO = 0.65;
+#elif defined(__x86_64__)
+const double FRAME_16 = 16, FRAME_1021 = 13, UNFRAME_16 = 29, UNFRAME_1021 = 25, CRC_CALL = 7;
+const double LOAD_RATIO = 0.55, LIST_RATIO = 0.70;
 #else
-const double FRAME_16 = 12, FRAME_1021 = 6, UNFRAME_16 = 26, UNFRAME_1021 = 22, CRC_CALL = 7;
-const double LOAD_RATIO = 0.50, LIST_RATIO = 0.45;
+const double FRAME_16 = 0, FRAME_1021 = 0, UNFRAME_16 = 0, UNFRAME_1021 = 0, CRC_CALL = 0;
+const double LOAD_RATIO = 0, LIST_RATIO = 0;
 #endif
 
 std::vector<Counted> counted()
 {
     std::vector<Counted> w;
-    // The CRC target is per call, not per byte: the loop calls once a byte.
+    // The CRC's guard rail is per call, not per byte: the loop calls once a byte.
     w.push_back({"crc/vemutils", "cCrc::ccitt_crc16", "kernel::crcVemutils", "crc/boost", CRC_CALL,
                  0, 16, crcRun(kernel::crcVemutils)});
     w.push_back({"crc/boost", "kernel::crcBoost", "kernel::crcBoost", "", 0, 0, 16,
@@ -137,7 +142,7 @@ std::vector<Counted> counted()
         Payload kind;
         const char *name;
     } kinds[] = {{Payload::Random, "random"}, {Payload::AllFlags, "all7E"}};
-    auto target = [](Payload kind, int len, double at16, double at1021) {
+    auto rail = [](Payload kind, int len, double at16, double at1021) {
         if (kind != Payload::Random)
             return 0.0;
         return len == 16 ? at16 : len == 1021 ? at1021 : 0.0;
@@ -146,13 +151,13 @@ std::vector<Counted> counted()
         for (int len : {16, 256, 1021})
             w.push_back({std::string("frameData/") + k.name + "/" + std::to_string(len),
                          "cHDLC::frameData", "kernel::frame", "",
-                         target(k.kind, len, FRAME_16, FRAME_1021), 0, (1 << 20) / len,
+                         rail(k.kind, len, FRAME_16, FRAME_1021), 0, (1 << 20) / len,
                          frameRun(k.kind, len)});
     for (const auto &k : kinds)
         for (int len : {16, 256, 1021})
             w.push_back({std::string("unFrameByte/") + k.name + "/" + std::to_string(len),
                          "cHDLC::unFrameByte", "kernel::unframe", "",
-                         target(k.kind, len, UNFRAME_16, UNFRAME_1021), 0, 16,
+                         rail(k.kind, len, UNFRAME_16, UNFRAME_1021), 0, 16,
                          unframeRun(k.kind, len)});
     w.push_back({"load/vemutils", "cProperties::load", "kernel::propertiesLoad", "load/inih", 0,
                  LOAD_RATIO, 4, loadRun});
@@ -300,9 +305,11 @@ int report(const std::string &dir)
     std::printf("Instructions per byte. inside: in the function and what it "
                 "calls;\nself: in its own code only; logger: of inside, in the host's logger "
                 "cVemlog (with\nlog4cpp); loop: the host's loop around the call, call overhead "
-                "included.\nvs peer: ratio of the loops. Targets apply to inside.\n\n");
-    std::printf("| workload | counted inside | inside | self | logger | loop | vs peer | target "
-                "|\n");
+                "included.\nvs peer: ratio of the loops. Guard rails apply to inside,\nor to the "
+                "ratio for the peer comparisons.\n\n");
+    std::printf(
+        "| workload | counted inside | inside | self | logger | loop | vs peer | guard rail "
+        "|\n");
     std::printf("|---|---|---:|---:|---:|---:|---|---|\n");
     int missed = 0;
     for (const Counted &c : all) {
@@ -326,19 +333,19 @@ int report(const std::string &dir)
         if (c.maxPerByte > 0) {
             const bool met = f.incl <= c.maxPerByte;
             missed += !met;
-            std::printf(" <= %g: %s |\n", c.maxPerByte, met ? "met" : "MISSED");
+            std::printf(" <= %g: %s |\n", c.maxPerByte, met ? "held" : "BROKEN");
         } else if (c.maxPeerRatio > 0 && ratio < 0) {
             std::printf(" <= %.2fx peer: peer not counted |\n", c.maxPeerRatio);
         } else if (c.maxPeerRatio > 0) {
             const bool met = ratio <= c.maxPeerRatio;
             missed += !met;
-            std::printf(" <= %.2fx peer: %s |\n", c.maxPeerRatio, met ? "met" : "MISSED");
+            std::printf(" <= %.2fx peer: %s |\n", c.maxPeerRatio, met ? "held" : "BROKEN");
         } else {
             std::printf(" |\n");
         }
     }
-    std::printf("\n%s\n", missed ? "some targets missed" : "all targets met");
-    return 0;
+    std::printf("\n%s\n", missed ? "some guard rails broken" : "every guard rail held");
+    return missed ? 1 : 0;
 }
 
 // Prints "object BASE END PATH" for every loaded object (the program itself

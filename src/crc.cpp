@@ -3,7 +3,7 @@
 
 #include "crc.h"
 
-#include "fcs_tables.h"
+#include "fcs_table.h"
 
 // FCS-16 lookup table (RFC 1662). Entry i is byte value i shifted through
 // eight steps of the reflected CCITT polynomial x^16 + x^12 + x^5 + 1; the
@@ -41,35 +41,6 @@ namespace vemutils {
 
 // The alias names the table by its symbol: cCrc::mCrcTable.
 extern const unsigned short fcsTable[256] __attribute__((alias("_ZN4cCrc9mCrcTableE")));
-
-namespace {
-
-// The register after byte i and then k zero bytes, one bit at a time.
-constexpr unsigned short shifted(unsigned i, unsigned k)
-{
-    unsigned crc = i;
-    for (unsigned bit = 0; bit < 8 * (k + 1); ++bit)
-        crc = (crc & 1) != 0 ? (crc >> 1) ^ 0x8408 : crc >> 1;
-    return static_cast<unsigned short>(crc);
-}
-
-constexpr FcsSlices makeSlices()
-{
-    FcsSlices s{};
-    for (unsigned k = 1; k < FCS_SLICES; ++k)
-        for (unsigned i = 0; i < 256; ++i)
-            s.t[k - 1][i] = shifted(i, k);
-    return s;
-}
-
-} // namespace
-
-// A constant expression: laid out at compile time in read-only data, like
-// mCrcTable.
-const FcsSlices fcsSlices = makeSlices();
-static_assert(shifted(128, 0) == 0x8408, "entry 128 of the one-byte table is the polynomial");
-static_assert(shifted(0x89, 1) == ((shifted(0x89, 0) >> 8) ^ shifted(shifted(0x89, 0) & 0xff, 0)),
-              "one more zero byte is one more table step");
 
 } // namespace vemutils
 

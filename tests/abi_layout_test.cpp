@@ -1,8 +1,11 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-// The class layouts host programs compile against, per architecture. A
-// change here breaks every host built against an earlier header.
+// The class layouts host programs compile against. A change here breaks
+// every host built against an earlier header. They follow the data model
+// alone, not the byte order: the ILP32 machines (armhf, armel, i386, mipsel)
+// lay the classes out alike, and so do the LP64 ones (amd64, arm64,
+// mips64el, ppc64el, s390x).
 #include "crc.h"
 #include "hdlc.h"
 #include "properties.h"
@@ -20,17 +23,16 @@ struct Layout {
     size_t size, vemlogBase, rxBuffer, rxLength, rxEscaped, rxCrc;
 };
 
-#if defined(__x86_64__)
-const Layout kHdlc = {1048, 8, 16, 1040, 1044, 1046};
-const size_t kPropertiesSize = 48; // one std::map
-const size_t kConfigSize = 8;      // one pointer
-#elif defined(__arm__)
-const Layout kHdlc = {1040, 4, 8, 1032, 1036, 1038};
-const size_t kPropertiesSize = 24;
-const size_t kConfigSize = 4;
-#else
-#error "record the cHDLC layout of this architecture"
-#endif
+const bool LP64 = sizeof(long) == 8 && sizeof(void *) == 8;
+static_assert(sizeof(int) == 4 && sizeof(long) == sizeof(void *) &&
+                  (sizeof(void *) == 4 || sizeof(void *) == 8),
+              "the layouts are recorded for ILP32 and LP64 only");
+
+// The vtable pointer, then cVemlog's category pointer, then the receive state.
+const Layout HDLC =
+    LP64 ? Layout{1048, 8, 16, 1040, 1044, 1046} : Layout{1040, 4, 8, 1032, 1036, 1038};
+const size_t PROPERTIES_SIZE = LP64 ? 48 : 24; // one std::map
+const size_t CONFIG_SIZE = LP64 ? 8 : 4;       // one pointer
 
 // Reads member offsets and sizes from inside the class hierarchy.
 struct Probe : cHDLC {
@@ -58,19 +60,19 @@ struct Probe : cHDLC {
 TEST(AbiLayout, HdlcSizeAndMemberOffsets)
 {
     const Layout got = Probe().layout();
-    EXPECT_EQ(got.size, kHdlc.size);
-    EXPECT_EQ(got.vemlogBase, kHdlc.vemlogBase);
-    EXPECT_EQ(got.rxBuffer, kHdlc.rxBuffer);
-    EXPECT_EQ(got.rxLength, kHdlc.rxLength);
-    EXPECT_EQ(got.rxEscaped, kHdlc.rxEscaped);
-    EXPECT_EQ(got.rxCrc, kHdlc.rxCrc);
+    EXPECT_EQ(got.size, HDLC.size);
+    EXPECT_EQ(got.vemlogBase, HDLC.vemlogBase);
+    EXPECT_EQ(got.rxBuffer, HDLC.rxBuffer);
+    EXPECT_EQ(got.rxLength, HDLC.rxLength);
+    EXPECT_EQ(got.rxEscaped, HDLC.rxEscaped);
+    EXPECT_EQ(got.rxCrc, HDLC.rxCrc);
     Probe::checkMemberSizes();
 }
 
 TEST(AbiLayout, ConfigurationSizes)
 {
-    EXPECT_EQ(sizeof(cProperties), kPropertiesSize);
-    EXPECT_EQ(sizeof(cConfig), kConfigSize);
+    EXPECT_EQ(sizeof(cProperties), PROPERTIES_SIZE);
+    EXPECT_EQ(sizeof(cConfig), CONFIG_SIZE);
     EXPECT_EQ(sizeof(cConfig::mInstance), sizeof(void *));
 }
 
