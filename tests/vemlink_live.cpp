@@ -1546,7 +1546,8 @@ void monitorReconnectChecks(TempDir &dir)
             return run.errText.find("vemlink monitor: ") != std::string::npos || run.exited(0);
         });
     };
-    Run mon({"monitor", sides[0].path, sides[1].path}, dir.path() + "/monitor-reconnect");
+    Run mon({"monitor", sides[0].path, sides[1].path, "--baud", "9600"},
+            dir.path() + "/monitor-reconnect");
     check(started(mon), "monitor reconnect: no start: " + mon.errText);
     int sent[2] = {0, 0};
     const auto deliver = [&](int k, const std::string &what) {
@@ -1568,6 +1569,11 @@ void monitorReconnectChecks(TempDir &dir)
         sides[k].adapter = std::make_unique<Adapter>(sides[k].dev.path, sides[k].path, log);
         check(listed(mon, mark + " device back\n"),
               "monitor reconnect: '" + mark + " device back' not listed:\n" + mon.output());
+        // Back with its lock: another program is refused it.
+        Run other({"decode", "--device", sides[k].path}, dir.path() + "/monitor-other");
+        check(other.exited(EXIT_MS) && other.status == 1 &&
+                  other.errText.find("is in use by another program") != std::string::npos,
+              "monitor reconnect: " + mark + " not locked again: " + other.errText);
         deliver(0, "a");
         deliver(1, "b");
     }
