@@ -1524,6 +1524,89 @@ void reconnectChecks(TempDir &dir)
     check(summary(live.output(), "").ok == 2, "decode reconnect: summary:\n" + live.output());
 }
 
+// A monitor's adapters go away and come back each on its own: the other is
+// listened to meanwhile, and both are listened to again afterwards. With
+// --no-reconnect the first one that goes ends the monitor.
+void monitorReconnectChecks(TempDir &dir)
+{
+    struct Side {
+        Pty dev;
+        std::string path;
+        std::unique_ptr<Adapter> adapter;
+    } sides[2];
+    const char marks[2] = {'>', '<'};
+    const std::string log = dir.path() + "/socat-monitor";
+    for (int k = 0; k < 2; ++k) {
+        sides[k].path = dir.path() + "/ttyUSB-" + std::string(1, "AB"[k]);
+        sides[k].adapter = std::make_unique<Adapter>(sides[k].dev.path, sides[k].path, log);
+    }
+    const auto started = [](Run &run) {
+        return waitUntil([&]() {
+            run.drainErr();
+            return run.errText.find("vemlink monitor: ") != std::string::npos || run.exited(0);
+        });
+    };
+    Run mon({"monitor", sides[0].path, sides[1].path, "--baud", "9600"},
+            dir.path() + "/monitor-reconnect");
+    check(started(mon), "monitor reconnect: no start: " + mon.errText);
+    int sent[2] = {0, 0};
+    const auto deliver = [&](int k, const std::string &what) {
+        const std::string payload = what + std::to_string(++sent[k]);
+        sendAll(sides[k].dev.master, frame(text(payload.c_str())));
+        check(listed(mon, "|" + payload + "|"),
+              "monitor reconnect: " + payload + " not listed:\n" + mon.output());
+    };
+    deliver(0, "a");
+    deliver(1, "b");
+    for (int k = 0; k < 2; ++k) {
+        const std::string mark(1, marks[k]);
+        sides[k].adapter->run.stop(SIGTERM);
+        sides[k].adapter.reset();
+        check(listed(mon, mark + " device gone, waiting\n"),
+              "monitor reconnect: '" + mark + " device gone, waiting' not listed:\n" +
+                  mon.output());
+        deliver(1 - k, "meanwhile");
+        sides[k].adapter = std::make_unique<Adapter>(sides[k].dev.path, sides[k].path, log);
+        check(listed(mon, mark + " device back\n"),
+              "monitor reconnect: '" + mark + " device back' not listed:\n" + mon.output());
+        // Back with its lock: another program is refused it.
+        Run other({"decode", "--device", sides[k].path}, dir.path() + "/monitor-other");
+        check(other.exited(EXIT_MS) && other.status == 1 &&
+                  other.errText.find("is in use by another program") != std::string::npos,
+              "monitor reconnect: " + mark + " not locked again: " + other.errText);
+        deliver(0, "a");
+        deliver(1, "b");
+    }
+    check(mon.stop(SIGINT) == 0, "monitor reconnect: exit status " + std::to_string(mon.status));
+    const std::string listing = mon.output();
+    check(summary(listing, " >").ok == sent[0] && summary(listing, " <").ok == sent[1],
+          "monitor reconnect: summary wrong:\n" + listing);
+    check(listing.find("device gone 1 time on A (>)\n") != std::string::npos &&
+              listing.find("device gone 1 time on B (<)\n") != std::string::npos,
+          "monitor reconnect: the times gone are not counted:\n" + listing);
+    // The frame B delivered while A was gone lies between A's two events.
+    const size_t gone = listing.find("> device gone");
+    const size_t meanwhile = listing.find("|meanwhile");
+    check(gone < meanwhile && meanwhile < listing.find("> device back"),
+          "monitor reconnect: B not listened to while A was gone:\n" + listing);
+
+    Run once({"monitor", sides[0].path, sides[1].path, "--no-reconnect"},
+             dir.path() + "/monitor-once");
+    check(started(once), "monitor --no-reconnect: no start: " + once.errText);
+    sendAll(sides[0].dev.master, frame(text("one")));
+    check(listed(once, "|one|"), "monitor --no-reconnect: frame not listed");
+    sides[1].adapter->run.stop(SIGTERM);
+    sides[1].adapter.reset();
+    check(once.exited(EXIT_MS) && once.status == 1 &&
+              once.errText.find(sides[1].path + ": hang-up") != std::string::npos,
+          "monitor --no-reconnect: exit status " + std::to_string(once.status) + ": " +
+              once.errText);
+    const std::string onceListing = once.output();
+    check(summary(onceListing, " >").ok == 1 && summary(onceListing, " <").ok == 0 &&
+              onceListing.find("device gone") == std::string::npos,
+          "monitor --no-reconnect: summary:\n" + onceListing);
+}
+
 // One round trip of a small frame: the application's end writes it, the
 // device end reads it whole and writes it back, the application reads it
 // whole. Half of it is one way through the forwarder, in microseconds.
@@ -1627,6 +1710,7 @@ int main(int argc, char **argv)
     lineChecks(dir);
     followChecks(dir);
     reconnectChecks(dir);
+    monitorReconnectChecks(dir);
     sendChecks(dir);
     decodeChecks(dir);
     // Under an emulator every byte costs more; a smaller load shows the same.

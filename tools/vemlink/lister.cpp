@@ -99,3 +99,10 @@ void Lister::row(long &count, const char *status, const unsigned char *data, siz
     mLine += '\n';
     output::line(mLine);
 }
+
+void listEvent(double seconds, char mark, const std::string &text)
+{
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%10.6f %c ", seconds, mark);
+    output::line(prefix + text + "\n");
+}

@@ -108,4 +108,9 @@ private:
     std::string mLine; // reused for every line
 };
 
+// Lists an event between the frames: the seconds given (since the start),
+// a direction mark (' ' for none) and the text, for example
+// "  2.400000 > device gone, waiting".
+void listEvent(double seconds, char mark, const std::string &text);
+
 #endif

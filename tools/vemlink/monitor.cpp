@@ -3,7 +3,8 @@
 
 // vemlink monitor: listens on both lines of a link between two devices,
 // each through a receive-only serial adapter, and lists the frames of both
-// in one listing, as a tap does.
+// in one listing, as a tap does. An adapter that goes away is waited for on
+// its own while the other is still listened to.
 #include <cerrno>
 #include <cstring>
 
@@ -19,44 +20,59 @@ namespace {
 
 const char *const USAGE =
     "usage: vemlink monitor A B [--baud N] [--databits 5|6|7|8] [--parity P]\n"
-    "                       [--stopbits 1|2] [--flow F] [--pcap FILE]\n"
+    "                       [--stopbits 1|2] [--flow F] [--no-reconnect]\n"
+    "                       [--pcap FILE]\n"
     "\n"
     "Listens on a link between two devices through two serial adapters whose\n"
     "receive lines are wired to the link's two lines (ground shared, their\n"
     "transmit lines left free): A to the line one device sends on, B to the\n"
     "other's. Nothing is ever written to either. Both are set raw with the\n"
-    "same line settings, by default 115200 8N1. The frames are listed as 'vemlink tap' lists them, "
-    "in the\n"
-    "order they arrive, after the seconds since the start and the direction:\n"
+    "same line settings, by default 115200 8N1. The frames are listed as\n"
+    "'vemlink tap' lists them, in the order they arrive, after the seconds\n"
+    "since the start and the direction:\n"
     "\n"
     "  >   read on A\n"
     "  <   read on B\n"
     "\n"
+    "Events are listed between the frames, after the time and the direction\n"
+    "of the adapter:\n"
+    "\n"
+    "  > device gone, waiting  A hung up, failed or its path went away\n"
+    "  > device back           A is there again, opened with the same settings\n"
+    "                          and lock, and listened to again\n"
+    "\n"
+    "(and the same with < for B). Each adapter is looked for every 200 ms while\n"
+    "it is gone; the other is listened to meanwhile. The summary says how often\n"
+    "each went away: 'device gone N times on A (>)'.\n"
+    "\n"
     "SIGINT (Ctrl-C), SIGTERM, SIGHUP or SIGQUIT ends it: any partial frames,\n"
-    "a summary per direction and exit status 0. A hang-up or an error of either adapter\n"
-    "ends it with the summary and exit status 1.\n"
+    "a summary per direction and exit status 0. With --no-reconnect, a hang-up\n"
+    "or an error of either adapter ends it with the summary and exit status 1.\n"
     "\n"
     "  A, B             the two adapters\n"
     "  {LINE}\n"
+    "  --no-reconnect   end when an adapter goes away instead of waiting for it\n"
     "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark\n"
     "                   (see 'vemlink tap --help'); '-' is standard output\n"
     "\n"
     "Exit status 2 on bad arguments; 1 when an adapter cannot be opened or set\n"
-    "up, is in use, hangs up or fails, the capture cannot be written, or\n"
-    "standard output is closed. The listing never holds up the adapters: when\n"
-    "its reader falls behind, lines are dropped and counted; nor does a\n"
-    "capture into a pipe or a FIFO: whole records are dropped and counted\n"
-    "(see 'vemlink tap --help').\n";
+    "up, is in use, goes away with --no-reconnect, the capture cannot be\n"
+    "written, or standard output is closed. The listing never holds up the\n"
+    "adapters: when its reader falls behind, lines are dropped and counted;\n"
+    "nor does a capture into a pipe or a FIFO: whole records are dropped and\n"
+    "counted (see 'vemlink tap --help').\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
 
 struct Line {
-    explicit Line(char mark) : mark(mark) {}
+    Line(char mark, char name) : mark(mark), name(name) {}
     const char mark;
+    const char name; // 'A' or 'B'
     LinkOptions options;
     Device device;
     Lister lister;
+    long gone = 0; // times the adapter went away
 };
 
 } // namespace
@@ -67,6 +83,7 @@ int runMonitor(int argc, char **argv)
     LinkOptions link;
     const char *paths[2] = {nullptr, nullptr};
     const char *pcap = nullptr;
+    bool reconnect = true;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
@@ -86,6 +103,8 @@ int runMonitor(int argc, char **argv)
             if (value == nullptr || *value == '\0')
                 return usageError(name, "--pcap needs a file");
             pcap = value;
+        } else if (std::strcmp(arg, "--no-reconnect") == 0) {
+            reconnect = false;
         } else if (isOption(arg)) {
             return usageError(name, std::string("unknown option ") + arg);
         } else if (paths[1] != nullptr) {
@@ -107,7 +126,7 @@ int runMonitor(int argc, char **argv)
         !capture.open(pcap, std::string(paths[0]) + " > " + paths[1] + " <", error))
         return failure(name, error);
     LiveOutput live(name);
-    Line lines[2] = {Line('>'), Line('<')};
+    Line lines[2] = {Line('>', 'A'), Line('<', 'B')};
     for (int k = 0; k < 2; ++k) {
         lines[k].options = link;
         lines[k].options.device = paths[k];
@@ -130,30 +149,51 @@ int runMonitor(int argc, char **argv)
                          {lines[1].device.fd(), POLLIN, 0},
                          {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
                          {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
-        const int ready = stop.wait(fds, 4, -1);
+        const int ready = stop.wait(fds, 4, reconnect ? Device::RETRY_MS : -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
             return failure(name, std::string("poll: ") + std::strerror(errno));
         for (int k = 0; k < 2 && fault.empty(); ++k) {
             Line &l = lines[k];
-            if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
+            if (reconnect && l.device.fd() < 0) {
+                if (l.device.reopen(l.options.line)) {
+                    listEvent(clock.seconds(), l.mark, "device back");
+                    std::fprintf(stderr, "vemlink monitor: %s is back\n", paths[k]);
+                }
                 continue;
-            const ssize_t n = read(l.device.fd(), chunk, sizeof chunk);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                continue;
-            // A terminal whose other side hung up reads EIO.
-            if (n == 0 || (n < 0 && errno == EIO))
-                fault = std::string(paths[k]) + ": hang-up";
-            else if (n < 0)
-                fault = std::string(paths[k]) + ": reading: " + std::strerror(errno);
-            if (n <= 0)
-                break;
-            l.lister.arrived();
-            char prefix[32];
-            std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), l.mark);
-            l.lister.setPrefix(prefix);
-            l.lister.feed(chunk, static_cast<size_t>(n));
+            }
+            std::string why; // set when the adapter went away
+            ssize_t n = -1;
+            if (reconnect && l.device.vanished()) {
+                why = "its path is gone";
+            } else {
+                if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
+                    continue;
+                n = read(l.device.fd(), chunk, sizeof chunk);
+                if (n < 0 && (errno == EAGAIN || errno == EINTR))
+                    continue;
+                // A terminal whose other side hung up reads EIO.
+                if (n == 0 || (n < 0 && errno == EIO))
+                    why = "hang-up";
+                else if (n < 0)
+                    why = std::string("reading: ") + std::strerror(errno);
+            }
+            if (!why.empty() && !reconnect) {
+                fault = std::string(paths[k]) + ": " + why;
+            } else if (!why.empty()) {
+                ++l.gone;
+                l.device.lose();
+                listEvent(clock.seconds(), l.mark, "device gone, waiting");
+                std::fprintf(stderr, "vemlink monitor: %s: %s; waiting for it to come back\n",
+                             paths[k], why.c_str());
+            } else {
+                l.lister.arrived();
+                char prefix[32];
+                std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), l.mark);
+                l.lister.setPrefix(prefix);
+                l.lister.feed(chunk, static_cast<size_t>(n));
+            }
         }
         output::flush();
         capture.flush();
@@ -165,6 +205,11 @@ int runMonitor(int argc, char **argv)
     lines[1].lister.setPrefix("           <");
     lines[0].lister.finish(" >");
     lines[1].lister.finish(" <");
+    for (const Line &l : lines)
+        if (l.gone > 0)
+            output::line("device gone " + std::to_string(l.gone) +
+                         (l.gone == 1 ? " time" : " times") + " on " + l.name + " (" + l.mark +
+                         ")\n");
     int status = fault.empty() ? STATUS_OK : STATUS_FAILED;
     if (capture.finish(name, FINAL_FLUSH_MS) != STATUS_OK)
         status = STATUS_FAILED;

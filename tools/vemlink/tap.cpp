@@ -188,15 +188,6 @@ Read forward(Direction &d, const Clock &clock, bool packet)
     return pushed ? Read::DATA : Read::WRITE_FAILED;
 }
 
-// An event in the listing, between the frames: the time, a direction mark
-// (' ' for none) and the text.
-void event(const Clock &clock, char mark, const std::string &text)
-{
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "%10.6f %c ", clock.seconds(), mark);
-    output::line(prefix + text + "\n");
-}
-
 } // namespace
 
 int runTap(int argc, char **argv)
@@ -334,10 +325,10 @@ int runTap(int argc, char **argv)
         line = now;
         std::string refused;
         if (device.fd() >= 0 && !applyLine(device.fd(), link.device, line, refused)) {
-            event(clock, '>', "settings " + describe(line) + " refused: " + refused);
+            listEvent(clock.seconds(), '>', "settings " + describe(line) + " refused: " + refused);
             std::fprintf(stderr, "vemlink tap: %s\n", refused.c_str());
         } else {
-            event(clock, '>', "settings " + describe(line));
+            listEvent(clock.seconds(), '>', "settings " + describe(line));
         }
     };
     // DEVICE went away: the application's end stays, and what it writes
@@ -354,7 +345,7 @@ int runTap(int argc, char **argv)
         tx->dropped += static_cast<long long>(tx->len - tx->done);
         tx->len = tx->done = 0;
         tx->to = rx->from = -1;
-        event(clock, ' ', "device gone, waiting");
+        listEvent(clock.seconds(), ' ', "device gone, waiting");
         std::fprintf(stderr, "vemlink tap: %s: %s; waiting for it to come back\n", link.device,
                      why.c_str());
     };
@@ -423,7 +414,7 @@ int runTap(int argc, char **argv)
                 lose("its path is gone");
             else if (device.fd() < 0 && device.reopen(line)) {
                 tx->to = rx->from = device.fd();
-                event(clock, ' ', "device back");
+                listEvent(clock.seconds(), ' ', "device back");
                 std::fprintf(stderr, "vemlink tap: %s is back\n", link.device);
             }
         }
