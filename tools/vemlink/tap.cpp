@@ -410,7 +410,10 @@ int runTap(int argc, char **argv)
             ticked = now;
             if (!extproc)
                 follow();
-            if (device.vanished())
+            // Without reconnecting, only a hang-up or an error ends the tap,
+            // as for decode --device: a path gone while the device still
+            // answers is not looked for.
+            if (reconnect && device.vanished())
                 lose("its path is gone");
             else if (device.fd() < 0 && device.reopen(line)) {
                 tx->to = rx->from = device.fd();
