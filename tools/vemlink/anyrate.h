@@ -5,7 +5,8 @@
 #define VEMLINK_ANYRATE_H
 
 // Rates outside the B-constants of <termios.h>, through Linux's termios2
-// (TCGETS2, TCSETS2, BOTHER). Its header clashes with <termios.h>, so it
+// (TCGETS2, TCSETS2, BOTHER; on powerpc the kernel's termios with TCGETS
+// and TCSETS). Its header clashes with <termios.h>, so it
 // lives alone in anyrate.cpp; these two calls are all the rest sees.
 
 // Sets fd's input and output rate to baud, leaving every other setting as
