@@ -1346,10 +1346,11 @@ void lineChecks(TempDir &dir)
 
     // A rate no B-constant names, through termios2.
     Pty dev;
-    if (termios2Rate(dev.slave) < 0) {
-        std::printf("SKIP: --baud 250000: TCGETS2 fails here (%s); qemu-user does not "
-                    "translate termios2\n",
-                    std::strerror(errno));
+    const long rate = termios2Rate(dev.slave);
+    if (rate <= 0) {
+        std::printf("SKIP: --baud 250000: the rate cannot be read as a number here (%s); "
+                    "qemu-user does not translate termios2, and its powerpc termios reads 0\n",
+                    rate < 0 ? std::strerror(errno) : "read as 0");
         return;
     }
     Run tap({"tap", dev.path, "--baud", "250000", "--stopbits", "2"}, dir.path() + "/line");
@@ -1372,6 +1373,14 @@ void lineChecks(TempDir &dir)
 // pty keeps 8N), so the events show those of the options.
 void followChecks(TempDir &dir)
 {
+    // qemu-ppc64le writes past the target's termios on TCGETS (a plain
+    // tcgetattr ends in "stack smashing detected"), so settings read there
+    // mean nothing.
+    if (!gCommand.empty() && gCommand[0].find("qemu-ppc") != std::string::npos) {
+        std::printf("SKIP: following the application's settings: qemu-user's powerpc "
+                    "termios is unreliable\n");
+        return;
+    }
     struct Step {
         speed_t speed;
         tcflag_t cflag;
