@@ -60,8 +60,9 @@ public:
     // must outlive the lister's use.
     void setSink(FrameSink *sink) { mSink = sink; }
 
-    // To be called just after each read whose bytes will be fed, so that
-    // the sink stamps the frames they close with the time of the read.
+    // To be called after each read whose bytes will be fed (in the tap,
+    // right after they are forwarded), so that the sink stamps the frames
+    // they close with the time of the read.
     void arrived()
     {
         if (mSink != nullptr)

@@ -174,11 +174,13 @@ Read forward(Direction &d, const Clock &clock, bool packet)
         d.dropped += n - static_cast<ssize_t>(skip);
         return Read::DATA;
     }
-    d.lister.arrived();
     d.len = static_cast<size_t>(n);
     d.done = skip;
     const bool pushed = d.push();
     const int pushError = errno;
+    // The capture's time for these bytes, taken once they are on their way:
+    // nothing but the write stands between a read and its forwarding.
+    d.lister.arrived();
     d.save.write("tap", d.buffer + skip, d.len - skip);
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), d.mark);
