@@ -29,11 +29,11 @@ install(FILES tools/vemlink/vemlink.bash RENAME vemlink
 # and the extcap entry, a script that runs vemlink in extcap mode (Debian's
 # Wireshark 4.0 looks in lib/<multiarch>/wireshark/plugins and .../extcap).
 set(VEMLINK_WIRESHARK_DIR ${CMAKE_INSTALL_LIBDIR}/wireshark)
-install(FILES tools/vemlink/wireshark/vemlink.lua
+install(FILES tools/vemlink/capture/wireshark/vemlink.lua
   DESTINATION ${VEMLINK_WIRESHARK_DIR}/plugins COMPONENT Tools)
 file(RELATIVE_PATH VEMLINK_EXTCAP_TO_BIN ${CMAKE_INSTALL_FULL_LIBDIR}/wireshark/extcap
   ${CMAKE_INSTALL_FULL_BINDIR})
-configure_file(tools/vemlink/wireshark/extcap.in ${PROJECT_BINARY_DIR}/extcap/vemlink @ONLY)
+configure_file(tools/vemlink/capture/wireshark/extcap.in ${PROJECT_BINARY_DIR}/extcap/vemlink @ONLY)
 install(PROGRAMS ${PROJECT_BINARY_DIR}/extcap/vemlink
   DESTINATION ${VEMLINK_WIRESHARK_DIR}/extcap COMPONENT Tools)
 

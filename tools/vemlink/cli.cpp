@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "cli.h"
-#include "output.h"
+#include "listing/output.h"
 
 #include <cerrno>
 #include <cstdint>

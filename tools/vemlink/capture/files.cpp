@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "files.h"
+#include "capture/files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,13 +1,13 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "line.h"
+#include "serial/line.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "anyrate.h"
+#include "serial/anyrate.h"
 #include "cli.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
+#include "listing/output.h"
 
 // epb_flags: bits 0-1 are the direction, bits 24-31 link-layer errors.
 const uint32_t PCAPNG_INBOUND = 1;

@@ -10,11 +10,11 @@
 
 #include <unistd.h>
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "cli.h"
-#include "device.h"
-#include "lister.h"
-#include "output.h"
+#include "serial/device.h"
+#include "listing/lister.h"
+#include "listing/output.h"
 
 namespace {
 

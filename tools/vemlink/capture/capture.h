@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "lister.h"
-#include "pcapng.h"
+#include "listing/lister.h"
+#include "capture/pcapng.h"
 
 class Capture {
 public:

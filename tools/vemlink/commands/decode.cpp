@@ -8,12 +8,12 @@
 
 #include <unistd.h>
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "cli.h"
-#include "device.h"
-#include "hex.h"
-#include "lister.h"
-#include "output.h"
+#include "serial/device.h"
+#include "listing/hex.h"
+#include "listing/lister.h"
+#include "listing/output.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "device.h"
+#include "serial/device.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 
 #include "cli.h"
 #include "hdlc.h"
-#include "hex.h"
+#include "listing/hex.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "pcapng.h"
+#include "capture/pcapng.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 
 #include "cli.h"
 #include "hdlc.h"
-#include "link.h"
-#include "traffic.h"
+#include "serial/link.h"
+#include "commands/traffic.h"
 #include "vemconfig.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "output.h"
+#include "listing/output.h"
 
 #include <cerrno>
 #include <chrono>

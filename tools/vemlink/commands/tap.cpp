@@ -8,13 +8,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "cli.h"
-#include "device.h"
-#include "files.h"
-#include "link.h"
-#include "lister.h"
-#include "output.h"
+#include "serial/device.h"
+#include "capture/files.h"
+#include "serial/link.h"
+#include "listing/lister.h"
+#include "listing/output.h"
 
 namespace {
 

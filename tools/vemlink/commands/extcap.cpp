@@ -14,9 +14,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "capture.h"
+#include "capture/capture.h"
 #include "cli.h"
-#include "device.h"
+#include "serial/device.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "link.h"
+#include "serial/link.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "anyrate.h"
+#include "serial/anyrate.h"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "traffic.h"
+#include "commands/traffic.h"
 
 #include <cstdio>
 

@@ -1,14 +1,14 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "lister.h"
+#include "listing/lister.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "cli.h"
-#include "hex.h"
-#include "output.h"
+#include "listing/hex.h"
+#include "listing/output.h"
 
 void Lister::header(bool timed)
 {

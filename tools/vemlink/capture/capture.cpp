@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "cli.h"
-#include "output.h"
+#include "listing/output.h"
 
 void (*gAnnounce)(const std::string &message) = nullptr;
 

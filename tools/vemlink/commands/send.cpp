@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include "cli.h"
-#include "device.h"
+#include "serial/device.h"
 #include "hdlc.h"
-#include "hex.h"
-#include "lister.h"
-#include "output.h"
+#include "listing/hex.h"
+#include "listing/lister.h"
+#include "listing/output.h"
 
 namespace {
 

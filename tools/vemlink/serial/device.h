@@ -16,7 +16,7 @@
 #include <signal.h>
 #include <termios.h>
 
-#include "line.h"
+#include "serial/line.h"
 
 // What the command line says about the link.
 struct LinkOptions {
