@@ -16,6 +16,8 @@
 #include "textutils.h"
 #include "vemconfig.h"
 
+#include "listing/frame.h"
+
 #include <log4cpp/AppenderSkeleton.hh>
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
@@ -168,9 +170,6 @@ void followPythonLevel(log4cpp::Category &category)
 
 // ---- framing ----------------------------------------------------------------
 
-// Room unFrameByte needs in dst: the largest frame kept, FCS included.
-const size_t RX_FRAME_ROOM = 1023;
-
 // One cHDLC with the counts of what it did not deliver.
 class Framer final : public cHDLC {
 public:
@@ -189,44 +188,38 @@ public:
         return py::bytes(out);
     }
 
+    // The counts follow the receiver itself: a run discarded on reaching
+    // its buffer's size is dropped there, and the tail it collects after
+    // that fails its check at the flag like any other.
     py::list feed(const py::object &data)
     {
         Bytes in(data);
         followPythonLevel(category());
         py::list payloads;
-        unsigned char dst[RX_FRAME_ROOM];
-        const unsigned char *p = in.data();
-        const unsigned char *const end = p + in.size();
-        for (; p != end; ++p) {
-            if (*p == HDLC_FLAG) {
-                // A frame failing its check is the one outcome that leaves
-                // *outLen as it was.
-                int len = -1;
-                if (unFrameByte(*p, dst, &len)) {
-                    payloads.append(
-                        py::bytes(reinterpret_cast<const char *>(dst), static_cast<size_t>(len)));
-                    ++mFrames;
-                } else if (len == -1) {
-                    ++mCrcErrors;
-                }
-            } else {
-                // Only the silent discard of an overlong frame lets the count
-                // of held bytes fall at a byte other than a flag.
-                const int held = mRxLength;
-                int len = 0;
-                unFrameByte(*p, dst, &len);
-                if (mRxLength < held)
-                    ++mDropped;
+        const unsigned long discards = mReceiver.discards();
+        for (size_t i = 0; i < in.size(); ++i) {
+            if (!mReceiver.take(in.data()[i]))
+                continue;
+            if (mReceiver.delivered()) {
+                payloads.append(py::bytes(reinterpret_cast<const char *>(mReceiver.payload()),
+                                          static_cast<size_t>(mReceiver.payloadLength())));
+                ++mFrames;
+            } else if (mReceiver.checkFailed()) {
+                ++mCrcErrors;
             }
         }
+        mDropped += mReceiver.discards() - discards;
         return payloads;
     }
+
+    void discard() { mReceiver.reset(); }
 
     unsigned long frames() const { return mFrames; }
     unsigned long crcErrors() const { return mCrcErrors; }
     unsigned long dropped() const { return mDropped; }
 
 private:
+    frame::Receiver mReceiver{*this};
     unsigned long mFrames = 0;
     unsigned long mCrcErrors = 0;
     unsigned long mDropped = 0;
@@ -457,7 +450,7 @@ PYBIND11_MODULE(_vemutils, m)
 
     m.attr("INIT_CRC") = cCrc::INIT_CRC;
     m.attr("GOOD_CRC") = cCrc::GOOD_CRC;
-    m.attr("MAX_PAYLOAD") = RX_FRAME_ROOM - 2;
+    m.attr("MAX_PAYLOAD") = frame::MAX_PAYLOAD;
 
     m.def(
         "fcs",
@@ -501,7 +494,7 @@ PYBIND11_MODULE(_vemutils, m)
              "returns the payloads of the intact frames it completes, in order.\n"
              "A frame cut across chunks is completed by a later call. Frames\n"
              "failing the check add to crc_errors, overlong ones to dropped.")
-        .def("reset", &Framer::reset,
+        .def("reset", &Framer::discard,
              "reset() -> None\n\nDiscards any partly received frame and pending escape.")
         .def_property_readonly("frames", &Framer::frames,
                                "Intact frames delivered by feed() so far.")

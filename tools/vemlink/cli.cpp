@@ -85,9 +85,9 @@ bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &o
 int payloadTooLong(const char *command, size_t len, bool more)
 {
     return usageError(command, "payload of " + std::string(more ? "more than " : "") +
-                                   std::to_string(more ? MAX_PAYLOAD : len) +
+                                   std::to_string(more ? frame::MAX_PAYLOAD : len) +
                                    " bytes; a frame carries at most " +
-                                   std::to_string(MAX_PAYLOAD));
+                                   std::to_string(frame::MAX_PAYLOAD));
 }
 
 int finishOutput(const char *command)

@@ -11,19 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "listing/frame.h"
+
 // Exit statuses: done; a check, a read or a write failed; bad arguments.
 const int STATUS_OK = 0;
 const int STATUS_FAILED = 1;
 const int STATUS_USAGE = 2;
-
-// The largest payload a receiving cHDLC delivers: its 1024-byte buffer
-// less one, less the two FCS bytes.
-const int MAX_PAYLOAD = 1021;
-
-// What to preset *outLen to before cHDLC::unFrameByte: it stores a length
-// in every case but a frame failing its FCS check, so a value it never
-// stores tells that case apart.
-const int LEN_UNTOUCHED = -1;
 
 // Each subcommand takes its own name in argv[0] and returns the exit status.
 int runDemo(int argc, char **argv);
@@ -66,7 +59,7 @@ bool readAll(int fd, std::vector<unsigned char> &bytes);
 bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &over);
 
 // The usage error for a payload of len bytes, or with more of more than
-// MAX_PAYLOAD (the rest unread): STATUS_USAGE.
+// frame::MAX_PAYLOAD (the rest unread): STATUS_USAGE.
 int payloadTooLong(const char *command, size_t len, bool more);
 
 // Flushes standard output and the listing (output.h); STATUS_OK when everything written got out,

@@ -55,6 +55,23 @@ int openTarget(const char *path)
     return -1;
 }
 
+// The pcapng link-layer error bits for a frame: a failed check, a run too
+// long, a frame cut off by the end; a lone escape is a symbol error.
+uint32_t linkErrors(const WireFrame &f)
+{
+    switch (f.outcome) {
+    case frame::Outcome::OK:
+        break;
+    case frame::Outcome::CRC_ERROR:
+        return PCAPNG_CRC_ERROR;
+    case frame::Outcome::DROPPED:
+        return f.tooLong ? PCAPNG_TOO_LONG : PCAPNG_SYMBOL_ERROR;
+    case frame::Outcome::PARTIAL:
+        return PCAPNG_TOO_SHORT;
+    }
+    return 0;
+}
+
 } // namespace
 
 class Capture::Sink : public FrameSink {
@@ -184,11 +201,7 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
 {
     if (!active() || !mError.empty())
         return;
-    static const char *const STATUSES[] = {"ok", "crc-error", "dropped", "partial"};
-    static const uint32_t ERRORS[] = {0, PCAPNG_CRC_ERROR, PCAPNG_TOO_LONG, PCAPNG_TOO_SHORT};
-    unsigned status = 0;
-    while (status < 3 && std::strcmp(f.status, STATUSES[status]) != 0)
-        ++status;
+    const auto status = static_cast<unsigned char>(f.outcome);
 
     std::vector<unsigned char> &packet = mPacket;
     packet.clear();
@@ -197,14 +210,14 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     packet.insert(packet.end(), DISSECTOR, DISSECTOR + sizeof DISSECTOR);
     putBig(packet, 0, 4); // end of tags
     packet.push_back(1);
-    packet.push_back(static_cast<unsigned char>(status));
+    packet.push_back(status);
     packet.push_back(static_cast<unsigned char>(mark));
     packet.push_back(0);
     putBig(packet, static_cast<unsigned long long>(f.offset), 8);
     putBig(packet, f.length, 4);
     packet.insert(packet.end(), f.wire, f.wire + f.kept);
 
-    const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | ERRORS[status];
+    const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | linkErrors(f);
     const char *live = output::live();
     mOut.setLive(mStream && live != nullptr);
     if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags) &&

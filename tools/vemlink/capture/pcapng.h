@@ -24,6 +24,7 @@ const uint32_t PCAPNG_OUTBOUND = 2;
 const uint32_t PCAPNG_CRC_ERROR = 1u << 24;
 const uint32_t PCAPNG_TOO_SHORT = 1u << 26;
 const uint32_t PCAPNG_TOO_LONG = 1u << 25;
+const uint32_t PCAPNG_SYMBOL_ERROR = 1u << 31;
 
 class PcapngWriter {
 public:

@@ -66,7 +66,7 @@ const size_t READ_CHUNK = 4096;
 struct Settings {
     int packets = 20000;
     int payloadMin = 0;
-    int payloadMax = MAX_PAYLOAD;
+    int payloadMax = frame::MAX_PAYLOAD;
     int errorsPerMillion = 0;
     int seed = 1;
     std::string logConfig;
@@ -125,8 +125,9 @@ bool readSettings(const char *path, Settings &s, std::string &error)
 
     if (s.packets < 1)
         error = "demo.packets must be at least 1";
-    else if (s.payloadMin < 0 || s.payloadMin > s.payloadMax || s.payloadMax > MAX_PAYLOAD)
-        error = "need 0 <= demo.payload_min <= demo.payload_max <= " + std::to_string(MAX_PAYLOAD);
+    else if (s.payloadMin < 0 || s.payloadMin > s.payloadMax || s.payloadMax > frame::MAX_PAYLOAD)
+        error = "need 0 <= demo.payload_min <= demo.payload_max <= " +
+                std::to_string(frame::MAX_PAYLOAD);
     else if (s.errorsPerMillion < 0 || s.errorsPerMillion > MAX_ERRORS_PER_MILLION)
         error = "demo.errors_per_million must be 0 to " + std::to_string(MAX_ERRORS_PER_MILLION);
     return error.empty();
@@ -187,7 +188,7 @@ public:
 
 private:
     // The longest frame: every payload and FCS byte stuffed, and two flags.
-    static const int MAX_FRAME = 2 * (MAX_PAYLOAD + 2) + 2;
+    static const int MAX_FRAME = 2 * (frame::MAX_PAYLOAD + 2) + 2;
 
     cHDLC mFramer;
     unsigned char mWire[SEND_BUFFER + MAX_FRAME];
@@ -212,10 +213,12 @@ public:
     void feed(const unsigned char *p, size_t n)
     {
         for (const unsigned char *end = p + n; p != end; ++p) {
-            int len = LEN_UNTOUCHED;
-            if (mFramer.unFrameByte(*p, mFrame, &len))
-                deliver(len);
-            else if (len == LEN_UNTOUCHED)
+            if (!mReceiver.take(*p))
+                continue;
+            // As a host sees it: whatever the framer delivers.
+            if (mReceiver.delivered())
+                deliver(mReceiver.payloadLength());
+            else if (mReceiver.checkFailed())
                 ++mStats.rejected;
         }
     }
@@ -227,7 +230,7 @@ private:
     {
         auto same = [&](const Packet &p) {
             return p.bytes.size() == static_cast<size_t>(len) &&
-                   std::equal(p.bytes.begin(), p.bytes.end(), mFrame);
+                   std::equal(p.bytes.begin(), p.bytes.end(), mReceiver.payload());
         };
         const auto it = std::find_if(mOnTheWay.begin(), mOnTheWay.end(), same);
         if (it == mOnTheWay.end()) {
@@ -235,7 +238,7 @@ private:
             return;
         }
         if (!it->words.empty()) {
-            std::memcpy(mLine, mFrame, static_cast<size_t>(len));
+            std::memcpy(mLine, mReceiver.payload(), static_cast<size_t>(len));
             mLine[len] = '\0';
             ++mStats.commands;
             mStats.misparsed += sameWords(mLine, it->words) ? 0 : 1;
@@ -245,8 +248,8 @@ private:
     }
 
     cHDLC mFramer;
-    unsigned char mFrame[MAX_PAYLOAD + 2];
-    char mLine[MAX_PAYLOAD + 1];
+    frame::Receiver mReceiver{mFramer};
+    char mLine[frame::MAX_PAYLOAD + 1];
     std::deque<Packet> mOnTheWay;
     Stats &mStats;
 };

@@ -58,9 +58,9 @@ int runEncode(int argc, char **argv)
         return usageError(name, "'-' reads the payload from standard input and takes "
                                 "no hex arguments beside it");
     bool over = false;
-    if (hexArgs == 0 && !readAtMost(0, payload, static_cast<size_t>(MAX_PAYLOAD), over))
+    if (hexArgs == 0 && !readAtMost(0, payload, static_cast<size_t>(frame::MAX_PAYLOAD), over))
         return failure(name, std::string("reading standard input: ") + std::strerror(errno));
-    if (over || payload.size() > static_cast<size_t>(MAX_PAYLOAD))
+    if (over || payload.size() > static_cast<size_t>(frame::MAX_PAYLOAD))
         return payloadTooLong(name, payload.size(), over);
 
     const int len = static_cast<int>(payload.size());

@@ -71,7 +71,7 @@ public:
     // frame could not be written or the command is to end.
     bool send(const unsigned char *payload, size_t len)
     {
-        unsigned char frame[2 * MAX_PAYLOAD + 6];
+        unsigned char frame[2 * frame::MAX_PAYLOAD + 6];
         int frameLen = 0;
         mFramer.frameData(const_cast<unsigned char *>(payload), static_cast<int>(len), frame,
                           &frameLen);
@@ -249,7 +249,7 @@ int runSend(int argc, char **argv)
     if (dashes > 1 || (dashes == 1 && hexArgs > 0))
         return usageError(name, "'-' reads the payload from standard input and takes "
                                 "no hex arguments beside it");
-    if (payload.size() > static_cast<size_t>(MAX_PAYLOAD))
+    if (payload.size() > static_cast<size_t>(frame::MAX_PAYLOAD))
         return payloadTooLong(name, payload.size(), false);
 
     // The handlers first: a signal from here on ends the command in order.
@@ -266,7 +266,7 @@ int runSend(int argc, char **argv)
         return sender.finish();
     }
     std::string text;
-    const size_t limit = static_cast<size_t>(MAX_PAYLOAD);
+    const size_t limit = static_cast<size_t>(frame::MAX_PAYLOAD);
     if (!lines) {
         // Never more than one byte past the limit is read.
         while (text.size() <= limit && sender.readInput(text, limit + 1 - text.size())) {

@@ -5,19 +5,21 @@
 #define VEMLINK_LISTER_H
 
 // The frame listing of decode, tap and send: every byte of one direction of
-// a link through its own cHDLC::unFrameByte, one line per frame, handed to
-// the listing output (output.h).
+// a link through its own frame::Receiver, one line per frame, handed to the
+// listing output (output.h).
 #include <cstddef>
 #include <string>
 
-#include "hdlc.h"
+#include "listing/frame.h"
 
 // One listed frame as it was on the wire: the bytes between its flags,
 // still stuffed, of which the first kept are at wire (kept < length when a
 // long run was cut), the offset of its opening flag in the direction's
-// stream, and its status ("ok", "crc-error", "dropped", "partial").
+// stream, and how it ended (tooLong: dropped for its length, not for a
+// lone escape).
 struct WireFrame {
-    const char *status;
+    frame::Outcome outcome;
+    bool tooLong;
     long long offset;
     const unsigned char *wire;
     size_t kept;
@@ -36,11 +38,6 @@ public:
 
 class Lister {
 public:
-    // The most unstuffed bytes a receiver holds between two flags: payload
-    // and FCS in its 1024-byte buffer, less one. A longer run is discarded
-    // at its 1024th byte.
-    static const long MAX_UNSTUFFED = 1023;
-
     // The column heads; with timed, those of the time and direction columns
     // that a prefix (see setPrefix) puts in front of every line.
     static void header(bool timed);
@@ -82,19 +79,17 @@ public:
     long long bytes() const { return mOffset; }
 
 private:
-    void row(long &count, const char *status, const unsigned char *data, size_t len);
+    void listClosed();
+    void row(long &count, frame::Outcome outcome, const unsigned char *data, size_t len);
 
     // Bytes of a bad frame kept for its line: enough for the longest frame
-    // that could pass, every one of its 1023 bytes stuffed. Longer runs are
-    // cut.
-    static const size_t WIRE_KEEP = 2 * 1023;
+    // that could pass. Longer runs are cut.
+    static const size_t WIRE_KEEP = frame::MAX_WIRE;
 
     cHDLC mFramer;
-    unsigned char mFrame[1023];     // room unFrameByte needs: payload and FCS
+    frame::Receiver mReceiver{mFramer};
     unsigned char mWire[WIRE_KEEP]; // the first bytes since the last flag
     size_t mWireLen = 0;            // bytes since the last flag, kept or not
-    long mUnstuffed = 0;            // of those, after undoing the escapes
-    bool mEscaped = false;          // the last of them was an escape (7D)
     long long mOffset = 0;          // offset of the next byte in the stream
     long long mStart = 0;           // offset of the frame's opening flag
     long long mFirst = 0;           // offset of its first byte after the flag
