@@ -45,7 +45,7 @@ int usageError(const char *command, const std::string &message)
 
 int failure(const char *command, const std::string &message)
 {
-    std::fprintf(stderr, "vemlink %s: %s\n", command, message.c_str());
+    output::error(command, message);
     return STATUS_FAILED;
 }
 

@@ -161,8 +161,7 @@ void Capture::checkFailed()
         return;
     mError = "writing " + mPath + ": " + std::strerror(mOut.error());
     if (output::live() != nullptr) {
-        std::fprintf(stderr, "vemlink %s: %s; capture stopped (the link is not affected)\n",
-                     output::live(), mError.c_str());
+        output::error(output::live(), mError + "; capture stopped (the link is not affected)");
         mSaid = true;
     }
 }
@@ -181,11 +180,10 @@ int Capture::finish(const char *command, int waitMs)
         output::line(note);
         // With "-" the listing is standard error already.
         if (!mToStdout)
-            std::fprintf(stderr, "vemlink %s: %s", command, note.c_str());
+            output::info(command, note.substr(0, note.size() - 1));
     }
     if (mOut.pending())
-        std::fprintf(stderr, "vemlink %s: the capture's reader did not take the last frames\n",
-                     command);
+        output::info(command, "the capture's reader did not take the last frames");
     return STATUS_OK;
 }
 
@@ -222,9 +220,7 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     mOut.setLive(mStream && live != nullptr);
     if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags) &&
         mOut.error() == 0 && mOut.dropped() == 1)
-        std::fprintf(stderr,
-                     "vemlink %s: the capture's reader fell behind; dropping frames from the "
-                     "capture (the link is not affected)\n",
-                     live);
+        output::info(live, "the capture's reader fell behind; dropping frames from the "
+                           "capture (the link is not affected)");
     checkFailed();
 }

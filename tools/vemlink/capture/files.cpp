@@ -3,6 +3,8 @@
 
 #include "capture/files.h"
 
+#include "listing/output.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -80,8 +82,8 @@ void SaveFile::write(const char *command, const unsigned char *p, size_t n)
             continue;
         } else {
             mFailed = true;
-            std::fprintf(stderr, "vemlink %s: writing %s: %s; forwarding goes on, unsaved\n",
-                         command, mPath.c_str(), std::strerror(w < 0 ? errno : EIO));
+            output::error(command, "writing " + mPath + ": " + std::strerror(w < 0 ? errno : EIO) +
+                                       "; forwarding goes on, unsaved");
         }
     }
 }

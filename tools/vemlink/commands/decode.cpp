@@ -97,7 +97,7 @@ int listLive(const char *name, const char *path, int fd, bool timed, Capture &ca
     const bool waits = device != nullptr && reconnect;
     while (!stop.stopped() && !output::broken()) {
         pollfd fds[3] = {{fd, POLLIN, 0},
-                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+                         {output::waiting(), POLLOUT, 0},
                          {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
         if (stop.wait(fds, 3, waits ? Device::RETRY_MS : -1) < 0) {
             if (errno == EINTR)

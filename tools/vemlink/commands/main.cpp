@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "listing/output.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ const char *const USAGE =
 
 int main(int argc, char **argv)
 {
+    guardStandardDescriptors();
     if (argc < 2) {
         std::fputs(USAGE, stderr);
         return STATUS_USAGE;

@@ -147,7 +147,7 @@ int runMonitor(int argc, char **argv)
         // The listing and the capture only when they wait for a reader.
         pollfd fds[4] = {{lines[0].device.fd(), POLLIN, 0},
                          {lines[1].device.fd(), POLLIN, 0},
-                         {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+                         {output::waiting(), POLLOUT, 0},
                          {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
         const int ready = stop.wait(fds, 4, reconnect ? Device::RETRY_MS : -1);
         if (ready < 0 && errno == EINTR)

@@ -104,7 +104,7 @@ public:
         while (!mStop.stopped() && mStatus == STATUS_OK && !output::broken()) {
             pollfd fds[3] = {{STDIN_FILENO, POLLIN, 0},
                              {mReply && mSent > 0 ? mFd : -1, POLLIN, 0},
-                             {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+                             {output::waiting(), POLLOUT, 0}};
             if (mStop.wait(fds, 3, -1) < 0)
                 continue;
             output::flush();
@@ -174,8 +174,7 @@ private:
             const int left = mReplyMs - static_cast<int>(window.seconds() * 1000);
             if (left <= 0 || mStop.stopped() || output::broken())
                 break;
-            pollfd fds[2] = {{mFd, POLLIN, 0},
-                             {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0}};
+            pollfd fds[2] = {{mFd, POLLIN, 0}, {output::waiting(), POLLOUT, 0}};
             if (mStop.wait(fds, 2, left) <= 0)
                 continue;
             output::flush();

@@ -362,7 +362,7 @@ int runTap(int argc, char **argv)
             {paused ? -1 : pty.sender(),
              static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0},
             // The listing and the capture only when they wait for a reader.
-            {output::pending() ? STDOUT_FILENO : -1, POLLOUT, 0},
+            {output::waiting(), POLLOUT, 0},
             {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
         const int ready = stop.wait(fds, 4, paused ? HANGUP_PAUSE_MS : TICK_MS);
         if (ready < 0 && errno == EINTR)

@@ -8,8 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include <climits>
+
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli.h"
@@ -59,11 +63,27 @@ bool Outlet::flush(int waitMs)
     return mError == 0;
 }
 
+// One write that does not wait; -1 with EAGAIN when the descriptor has no
+// room now.
+ssize_t Outlet::writeNow(const char *p, size_t n)
+{
+    if (!mLive || mKind == DIRECT)
+        return write(mFd, p, n);
+    if (mKind == SOCKET)
+        return send(mFd, p, n, MSG_DONTWAIT | MSG_NOSIGNAL);
+    pollfd out{mFd, POLLOUT, 0};
+    if (poll(&out, 1, 0) <= 0 || (out.revents & POLLOUT) == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return write(mFd, p, n < PIPE_BUF ? n : PIPE_BUF);
+}
+
 // Writes from the buffer what the descriptor takes without waiting.
 void Outlet::writeSome()
 {
     while (mError == 0 && mDone < mBuffer.size()) {
-        const ssize_t n = write(mFd, mBuffer.data() + mDone, mBuffer.size() - mDone);
+        const ssize_t n = writeNow(mBuffer.data() + mDone, mBuffer.size() - mDone);
         if (n > 0)
             mDone += static_cast<size_t>(n);
         else if (n < 0 && errno == EINTR)
@@ -84,7 +104,52 @@ namespace {
 // Plain, lines go out in chunks of this size, as stdio would write them.
 const size_t PLAIN_CHUNK = 65536;
 Outlet gOut(STDOUT_FILENO, LiveOutput::BOUND, PLAIN_CHUNK);
+Outlet gErr(STDERR_FILENO, LiveOutput::MESSAGES, 0);
 const char *gCommand = nullptr; // the live command, for the first drop
+bool gQuiet = false;
+
+// A description of standard descriptor fd for this process alone, set
+// non-blocking: a terminal or a pipe opened again through /proc, which
+// gives a new open file description of the same file. A regular file never
+// makes a writer wait and is written as it is (a new description would
+// have an offset of its own); a socket cannot be opened so and is written
+// with MSG_DONTWAIT.
+void goLive(Outlet &out, int fd)
+{
+    out.setLive(true);
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        out.setFd(fd, Outlet::DIRECT);
+        return;
+    }
+    if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
+        out.setFd(fd, Outlet::SOCKET);
+        return;
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const int own = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    out.setFd(own >= 0 ? own : fd, own >= 0 ? Outlet::DIRECT : Outlet::SHARED);
+}
+
+// Back to the inherited descriptor, the private one closed.
+void goPlain(Outlet &out, int fd)
+{
+    if (out.fd() != fd)
+        close(out.fd());
+    out.setFd(fd);
+    out.setLive(false);
+}
+
+void say(const char *command, const std::string &text)
+{
+    const std::string message = std::string("vemlink ") + command + ": " + text + "\n";
+    if (gCommand == nullptr) {
+        std::fputs(message.c_str(), stderr);
+        return;
+    }
+    gErr.put(message.data(), message.size());
+    gErr.flush();
+}
 
 } // namespace
 
@@ -93,20 +158,32 @@ namespace output {
 void line(const std::string &text)
 {
     if (!gOut.put(text.data(), text.size()) && gOut.error() == 0 && gOut.dropped() == 1)
-        std::fprintf(stderr,
-                     "vemlink %s: standard output fell behind; dropping listing lines "
-                     "(the link is not affected)\n",
-                     gCommand);
+        say(gCommand, "standard output fell behind; dropping listing lines "
+                      "(the link is not affected)");
+}
+
+void info(const char *command, const std::string &text)
+{
+    if (!gQuiet)
+        say(command, text);
+}
+
+void error(const char *command, const std::string &text)
+{
+    say(command, text);
 }
 
 bool flush(int waitMs)
 {
+    gErr.flush(waitMs);
     return gOut.flush(waitMs);
 }
 
-bool pending()
+int waiting()
 {
-    return gOut.pending();
+    if (gOut.pending())
+        return gOut.fd();
+    return gErr.pending() ? gErr.fd() : -1;
 }
 
 bool broken()
@@ -124,27 +201,28 @@ long dropped()
     return gOut.dropped();
 }
 
-std::string droppedLine()
-{
-    if (gOut.dropped() == 0)
-        return "";
-    return std::to_string(gOut.dropped()) + " lines not shown: standard output fell behind\n";
-}
-
 int finish(const char *command, int waitMs)
 {
-    const std::string note = droppedLine();
+    const std::string note =
+        gOut.dropped() == 0
+            ? std::string()
+            : std::to_string(gOut.dropped()) + " lines not shown: standard output fell behind";
     if (!note.empty())
-        line(note);
-    flush(waitMs);
-    if (broken())
-        return failure(command, error() == EPIPE ? std::string("standard output was closed")
-                                                 : std::string("writing standard output: ") +
-                                                       std::strerror(error()));
+        line(note + "\n");
+    gOut.flush(waitMs);
+    if (broken()) {
+        const int status =
+            failure(command, error() == EPIPE ? std::string("standard output was closed")
+                                              : std::string("writing standard output: ") +
+                                                    std::strerror(error()));
+        gErr.flush(waitMs);
+        return status;
+    }
     if (!note.empty())
-        std::fprintf(stderr, "vemlink %s: %s", command, note.c_str());
-    if (pending())
-        std::fprintf(stderr, "vemlink %s: standard output did not take the last lines\n", command);
+        say(command, note);
+    if (gOut.pending())
+        say(command, "standard output did not take the last lines");
+    gErr.flush(waitMs);
     return STATUS_OK;
 }
 
@@ -155,19 +233,32 @@ const char *live()
 
 } // namespace output
 
-LiveOutput::LiveOutput(const char *command) : mOldFlags(fcntl(STDOUT_FILENO, F_GETFL))
+LiveOutput::LiveOutput(const char *command, bool quiet)
 {
     std::fflush(stdout);
+    std::fflush(stderr);
     gCommand = command;
-    gOut.setLive(true);
-    if (mOldFlags >= 0)
-        fcntl(STDOUT_FILENO, F_SETFL, mOldFlags | O_NONBLOCK);
+    gQuiet = quiet;
+    goLive(gOut, STDOUT_FILENO);
+    goLive(gErr, STDERR_FILENO);
 }
 
 LiveOutput::~LiveOutput()
 {
-    if (mOldFlags >= 0)
-        fcntl(STDOUT_FILENO, F_SETFL, mOldFlags);
-    gOut.setLive(false);
+    goPlain(gOut, STDOUT_FILENO);
+    goPlain(gErr, STDERR_FILENO);
     gCommand = nullptr;
+    gQuiet = false;
+}
+
+void guardStandardDescriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // open() takes the lowest free descriptor: this one.
+        const int null = open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd)
+            close(null);
+    }
 }

@@ -4,12 +4,16 @@
 #ifndef VEMLINK_OUTPUT_H
 #define VEMLINK_OUTPUT_H
 
-// Standard output for listings. Plain, it writes like stdio and waits for a
-// slow reader. Live (while a LiveOutput lives) it never waits: standard
-// output is made non-blocking, lines wait in a bounded buffer, and a line
-// that does not fit is dropped whole and counted, so that a pager or a pipe
-// nobody reads cannot hold up a link. Once a write fails (EPIPE: the reader
-// has gone) nothing more is written and broken() tells so.
+// Standard output for listings, standard error for messages. Plain, they
+// write like stdio and wait for a slow reader. Live (while a LiveOutput
+// lives) they never wait: each is written through a private open file
+// description of its own, made non-blocking (the one the process inherited
+// is shared with the shell and every other program on the terminal, so its
+// flags are never touched); lines wait in a bounded buffer, and a line that
+// does not fit is dropped whole and counted, so that a paused terminal, a
+// pager or a pipe nobody reads cannot hold up a link. Once a write to
+// standard output fails (EPIPE: the reader has gone) nothing more is written
+// there and broken() tells so.
 #include <cstddef>
 #include <string>
 
@@ -20,13 +24,21 @@ namespace output {
 // error.
 void line(const std::string &text);
 
-// Writes what the buffer holds as far as standard output takes it now. Live,
+// Says "vemlink COMMAND: text" on standard error, newline added: live,
+// through the bounded buffer (a message that does not fit is dropped);
+// plain, at once. info() is for what a person at a terminal wants to know
+// and is left out when the output is quiet (for a program that reads
+// standard error as errors); error() always goes.
+void info(const char *command, const std::string &text);
+void error(const char *command, const std::string &text);
+
+// Writes what the buffers hold as far as the descriptors take it now. Live,
 // waits for room up to waitMs (0: not at all); plain, waits as long as it
 // takes. False once standard output has failed.
 bool flush(int waitMs = 0);
 
-// True while lines wait in the buffer: poll standard output for POLLOUT.
-bool pending();
+// The descriptor to poll for POLLOUT while lines wait, -1 when none wait.
+int waiting();
 
 // True once a write to standard output failed; error() is its errno.
 bool broken();
@@ -34,9 +46,6 @@ int error();
 
 // Lines dropped so far because standard output fell behind.
 long dropped();
-
-// The closing line that counts the dropped lines, "" when none were.
-std::string droppedLine();
 
 // The flush at the end of a command: waits up to waitMs for a live reader,
 // then reports a failure or the dropped lines for command on standard error.
@@ -59,7 +68,17 @@ class Outlet {
 public:
     Outlet(int fd, size_t bound, size_t chunk) : mFd(fd), mBound(bound), mChunk(chunk) {}
 
-    void setFd(int fd) { mFd = fd; }
+    // How writes reach the descriptor. DIRECT: write(2) as it is, for a
+    // description of our own set non-blocking, or a regular file. SOCKET: send(2) with
+    // MSG_DONTWAIT, which leaves the description as it is. SHARED: a description others share,
+    // written only when poll(2) says it takes PIPE_BUF bytes, and no more at once.
+    enum Kind { DIRECT, SOCKET, SHARED };
+
+    void setFd(int fd, Kind kind = DIRECT)
+    {
+        mFd = fd;
+        mKind = kind;
+    }
     void setLive(bool live) { mLive = live; }
 
     // Queues n bytes. False when they were dropped or the outlet has failed.
@@ -78,8 +97,10 @@ public:
 
 private:
     void writeSome();
+    ssize_t writeNow(const char *p, size_t n);
 
     int mFd;
+    Kind mKind = DIRECT;
     const size_t mBound;
     const size_t mChunk;
     bool mLive = false;
@@ -89,20 +110,25 @@ private:
     int mError = 0;
 };
 
-// While it lives, standard output is live (see above); its file status
-// flags are put back when it goes.
+// While it lives, standard output and standard error are live (see above):
+// each written through a private description, made here and closed when it
+// goes. With quiet, output::info() says nothing.
 class LiveOutput {
 public:
-    // The buffer's bound, in bytes: room for a few hundred long lines.
+    // The listing buffer's bound, in bytes: room for a few hundred long
+    // lines; and that of the messages.
     static const size_t BOUND = 256 * 1024;
+    static const size_t MESSAGES = 64 * 1024;
 
-    explicit LiveOutput(const char *command);
+    explicit LiveOutput(const char *command, bool quiet = false);
     LiveOutput(const LiveOutput &) = delete;
     LiveOutput &operator=(const LiveOutput &) = delete;
     ~LiveOutput();
-
-private:
-    int mOldFlags;
 };
+
+// Puts /dev/null in place of a standard descriptor that is closed, so that
+// nothing opened later (a device) becomes standard output or error. Called
+// first thing in main().
+void guardStandardDescriptors();
 
 #endif
