@@ -17,8 +17,6 @@
 #include "cli.h"
 #include "listing/output.h"
 
-void (*gAnnounce)(const std::string &message) = nullptr;
-
 namespace {
 
 const uint16_t LINKTYPE_WIRESHARK_UPPER_PDU = 252;
@@ -43,16 +41,37 @@ void putBig(std::vector<unsigned char> &out, unsigned long long v, int bytes)
         out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
 
-int openTarget(const char *path)
+// How often a FIFO nobody reads yet is tried again.
+const int FIFO_RETRY_MS = 100;
+
+// Opens an existing FIFO at path for writing, set non-blocking, once a
+// reader has it open: only one that the user owns, never through a
+// symbolic link, and the very one looked at. Waits for the reader until a
+// stop signal comes (-1, errno EINTR).
+int openFifo(const char *path, const struct stat &seen, const StopSignals &stop)
 {
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0 || errno != EEXIST)
-        return fd;
-    struct stat st {};
-    if (lstat(path, &st) == 0 && S_ISFIFO(st.st_mode))
-        return ::open(path, O_WRONLY | O_CLOEXEC);
-    errno = EEXIST;
-    return -1;
+    if (seen.st_uid != geteuid()) {
+        errno = EPERM;
+        return -1;
+    }
+    for (;;) {
+        const int fd = ::open(path, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st {};
+            if (fstat(fd, &st) == 0 && st.st_dev == seen.st_dev && st.st_ino == seen.st_ino)
+                return fd;
+            close(fd);
+            errno = EPERM;
+            return -1;
+        }
+        if (errno != ENXIO) // ENXIO: no reader yet
+            return -1;
+        stop.pause(FIFO_RETRY_MS);
+        if (stop.stopped()) {
+            errno = EINTR;
+            return -1;
+        }
+    }
 }
 
 // The pcapng link-layer error bits for a frame: a failed check, a run too
@@ -97,52 +116,86 @@ Capture::~Capture()
 {
     if (mOut.fd() < 0)
         return;
-    // Standard output's description may be shared with the shell.
-    if (mOldFlags >= 0)
-        fcntl(mOut.fd(), F_SETFL, mOldFlags);
     close(mOut.fd());
 }
 
-bool Capture::open(const char *path, const std::string &name, std::string &error)
+// The capture takes standard output, through a description of its own;
+// the listing moves to standard error.
+int Capture::takeStdout(Outlet::Kind &kind)
+{
+    std::fflush(stdout);
+    int fd = privateDescription(STDOUT_FILENO, kind);
+    if (fd == STDOUT_FILENO)
+        fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+// A new file, owner-only, never over an existing one or through a symbolic
+// link; or an existing FIFO (an extcap's) that passes openFifo's checks.
+int Capture::openPath(const char *path, const StopSignals &stop)
+{
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    mCreated = fd >= 0;
+    if (fd >= 0 || errno != EEXIST)
+        return fd;
+    struct stat st {};
+    if (lstat(path, &st) == 0 && S_ISFIFO(st.st_mode))
+        return openFifo(path, st, stop);
+    errno = S_ISLNK(st.st_mode) ? ELOOP : EEXIST;
+    return -1;
+}
+
+// Why openPath failed, in words that name the rule.
+std::string Capture::openError(int error) const
+{
+    switch (error) {
+    case ELOOP:
+        return "it is a symbolic link, which a capture never follows";
+    case EPERM:
+        return "it is a FIFO of another user";
+    default:
+        return std::strerror(error);
+    }
+}
+
+bool Capture::open(const char *path, const std::string &name, const StopSignals &stop,
+                   std::string &error)
 {
     mToStdout = std::strcmp(path, "-") == 0;
     mPath = mToStdout ? "standard output" : path;
-    int fd = -1;
-    if (mToStdout) {
-        // The capture takes standard output; the listing moves to standard
-        // error.
-        std::fflush(stdout);
-        fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-        if (fd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-            close(fd);
-            fd = -1;
-        }
-    } else {
-        fd = openTarget(path);
-    }
+    Outlet::Kind kind = Outlet::DIRECT;
+    const int fd = mToStdout ? takeStdout(kind) : openPath(path, stop);
     if (fd < 0) {
-        error = "cannot write " + mPath + ": " + std::strerror(errno);
+        error = "cannot write " + mPath + ": " + openError(errno);
         return false;
     }
-    mOut.setFd(fd);
+    mOut.setFd(fd, kind);
     struct stat st {};
+    // Not a regular file: may go live. Plain writes wait for room in
+    // Outlet::flush.
     mStream = fstat(fd, &st) != 0 || !S_ISREG(st.st_mode);
-    if (mStream) {
-        // Plain writes wait for room in Outlet::flush.
-        mOldFlags = fcntl(fd, F_GETFL);
-        if (mOldFlags >= 0)
-            fcntl(fd, F_SETFL, mOldFlags | O_NONBLOCK);
-    }
     // A reader that goes away (Wireshark closed) is a write error to
     // report, not a signal that ends the command.
     std::signal(SIGPIPE, SIG_IGN);
     mWriter = std::make_unique<PcapngWriter>(mOut);
     if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION)) {
         error = "cannot write " + mPath + ": " + std::strerror(mOut.error());
-        mWriter.reset();
+        discard();
         return false;
     }
     return true;
+}
+
+void Capture::discard()
+{
+    mWriter.reset();
+    if (mCreated)
+        unlink(mPath.c_str());
+    mCreated = false;
 }
 
 void Capture::flush()

@@ -28,6 +28,7 @@
 
 #include "listing/lister.h"
 #include "capture/pcapng.h"
+#include "serial/signals.h"
 
 class Capture {
 public:
@@ -46,7 +47,18 @@ public:
     // writes to standard output goes to standard error instead. Writes the
     // file's header, naming the interface name. False with "cannot write
     // PATH: reason" in error.
-    bool open(const char *path, const std::string &name, std::string &error);
+    // An existing FIFO is used only when the user owns it, never through a
+    // symbolic link, and is opened once it has a reader; while it waits,
+    // a stop signal ends the wait (false, with the stop to be seen in
+    // stop).
+    bool open(const char *path, const std::string &name, const StopSignals &stop,
+              std::string &error);
+
+    // Removes the file open() created, for a command that does not start.
+    void discard();
+
+    // A write failed: the capture stopped (its reader went away).
+    bool failed() const { return !mError.empty(); }
 
     bool active() const { return mWriter != nullptr; }
 
@@ -72,12 +84,15 @@ public:
 
 private:
     class Sink;
+    int takeStdout(Outlet::Kind &kind);
+    int openPath(const char *path, const StopSignals &stop);
+    std::string openError(int error) const;
     void record(char mark, unsigned long long timeUs, const WireFrame &f);
     void checkFailed();
 
     Outlet mOut{-1, BOUND, 0};
     bool mStream = false;   // not a regular file: may go live
-    int mOldFlags = -1;     // the descriptor's file status flags before
+    bool mCreated = false;  // open() made the file
     bool mToStdout = false; // "-": the listing went to standard error
     bool mSaid = false;     // the failure was said when it came
     std::string mPath;
@@ -90,6 +105,5 @@ private:
 // Told the things a user must know while a command runs (the tap's
 // application end), when someone besides standard error wants them: the
 // extcap mode shows them in Wireshark. nullptr when nobody does.
-extern void (*gAnnounce)(const std::string &message);
 
 #endif

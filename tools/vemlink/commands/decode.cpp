@@ -14,6 +14,7 @@
 #include "listing/hex.h"
 #include "listing/lister.h"
 #include "listing/output.h"
+#include "commands/live.h"
 
 namespace {
 
@@ -83,66 +84,118 @@ const char *const USAGE =
 // pipe waits for a slow reader instead, losing nothing.
 // A device (not null) that hangs up or fails is waited for instead, unless
 // reconnect is off.
-int listLive(const char *name, const char *path, int fd, bool timed, Capture &capture,
-             FrameSink *sink, const StopSignals &stop, Device *device = nullptr,
-             const LineSettings *line = nullptr, bool reconnect = false)
+// What a live listing reads from: a plain input, or a device that may go
+// away and come back.
+struct Source {
+    const char *path;
+    int fd;
+    ReconnectingDevice *device; // nullptr for a plain input
+    LineSettings line;
+};
+
+// A device's event; one that ends the listing ends the input, as a hang-up
+// does with --no-reconnect, said when it was not asked for.
+void reportEnd(const char *name, const ReconnectingDevice &device, DeviceEvent event,
+               const std::string &prefix)
+{
+    reportEvent(name, device, event, prefix);
+    if (event == DeviceEvent::ENDED && device.reconnects())
+        output::info(name, device.path() + ": " + device.why());
+}
+
+// Reads what the source has; false when it ended. A device that goes away
+// is waited for (listed) unless it ended the listing.
+bool readSource(const char *name, Source &in, Lister &lister, const std::string &prefix,
+                int &status)
+{
+    unsigned char chunk[65536];
+    const ssize_t n = read(in.fd, chunk, sizeof chunk);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN))
+        return true;
+    // A terminal whose other end hung up reads EIO: its input has ended.
+    const bool gone = n == 0 || (n < 0 && errno == EIO && isatty(in.fd) == 1);
+    if (gone && in.device == nullptr)
+        return false;
+    if (gone) {
+        const DeviceEvent event = in.device->lose("hang-up");
+        in.fd = in.device->fd();
+        reportEnd(name, *in.device, event, prefix);
+        return event != DeviceEvent::ENDED;
+    }
+    if (n < 0) {
+        status = failure(name, std::string(in.path) + ": " + std::strerror(errno));
+        return false;
+    }
+    lister.arrived();
+    lister.setPrefix(prefix.c_str());
+    lister.feed(chunk, static_cast<size_t>(n));
+    return true;
+}
+
+// Raw input is listed as it arrives, so a live device shows frames at once.
+// The end of the input, a signal and a hang-up of a device all end the
+// listing alike: the partial frame and the summary.
+// A live device is never held up by the listing (see output.h); a file or a
+// pipe waits for a slow reader instead, losing nothing.
+int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSink *sink,
+             const StopSignals &stop, const LiveHooks &hooks = LiveHooks())
 {
     Clock clock;
     Lister::header(timed);
     output::flush();
     Lister lister;
     lister.setSink(sink);
-    unsigned char chunk[65536];
-    char prefix[32] = "";
-    const bool waits = device != nullptr && reconnect;
-    while (!stop.stopped() && !output::broken()) {
-        pollfd fds[3] = {{fd, POLLIN, 0},
+    int status = STATUS_OK;
+    while (!stop.stopped() && !output::broken() && status == STATUS_OK) {
+        pollfd fds[3] = {{in.fd, POLLIN, 0},
                          {output::waiting(), POLLOUT, 0},
                          {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
-        if (stop.wait(fds, 3, waits ? Device::RETRY_MS : -1) < 0) {
-            if (errno == EINTR)
-                continue;
+        if (stop.wait(fds, 3, in.device != nullptr ? Device::RETRY_MS : -1) < 0 && errno != EINTR)
             return failure(name, std::string("poll: ") + std::strerror(errno));
+        const std::string prefix = timed ? eventPrefix(clock.seconds(), ' ').substr(0, 12) : "";
+        if (in.device != nullptr) {
+            const DeviceEvent event = in.device->tick(in.line);
+            reportEnd(name, *in.device, event, prefix);
+            in.fd = in.device->fd();
+            if (event == DeviceEvent::ENDED)
+                break;
         }
-        if (timed)
-            std::snprintf(prefix, sizeof prefix, "%10.6f  ", clock.seconds());
-        if (waits && fd < 0 && device->reopen(*line)) {
-            fd = device->fd();
-            output::line(prefix + std::string("device back\n"));
+        if (stop.summaryAsked()) {
+            const Lister *const listers[] = {&lister};
+            const char *const labels[] = {""};
+            runningSummary(name, listers, labels, 1);
         }
-        output::flush();
-        capture.flush();
-        bool gone = waits && device->vanished();
-        if (!gone && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) == 0)
-            continue;
-        const ssize_t n = gone ? -1 : read(fd, chunk, sizeof chunk);
-        if (!gone && n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        // A terminal whose other end hung up reads EIO: its input has ended.
-        gone = gone || n == 0 || (n < 0 && errno == EIO && isatty(fd) == 1);
-        if (gone && !waits)
+        if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && in.fd >= 0 &&
+            !readSource(name, in, lister, prefix, status))
             break;
-        if (gone) {
-            device->lose();
-            fd = -1;
-            output::line(prefix + std::string("device gone, waiting\n"));
-            continue;
-        }
-        if (n < 0)
-            return failure(name, std::string(path) + ": " + std::strerror(errno));
-        lister.arrived();
-        lister.setPrefix(prefix);
-        lister.feed(chunk, static_cast<size_t>(n));
         output::flush();
         capture.flush();
+        if (hooks.endWithCapture && capture.failed())
+            break;
     }
     lister.finish();
     const int captured = capture.finish(name, FINAL_FLUSH_MS);
-    const int status = output::finish(name, FINAL_FLUSH_MS);
-    return captured != STATUS_OK ? captured : status;
+    const int out = output::finish(name, FINAL_FLUSH_MS);
+    if (status != STATUS_OK)
+        return status;
+    return captured != STATUS_OK && !hooks.endWithCapture ? captured : out;
 }
 
 } // namespace
+
+int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool timed,
+               Capture &capture, FrameSink *sink, const StopSignals &stop, const LiveHooks &hooks)
+{
+    LiveOutput live(name, hooks.quiet);
+    ReconnectingDevice device(reconnect);
+    std::string error;
+    if (!device.open(link, error)) {
+        capture.discard();
+        return failure(name, error);
+    }
+    return listLive(name, Source{link.device, device.fd(), &device, link.line}, timed, capture,
+                    sink, stop, hooks);
+}
 
 int runDecode(int argc, char **argv)
 {
@@ -197,11 +250,12 @@ int runDecode(int argc, char **argv)
     if (outbound && pcap == nullptr)
         return usageError(name, "--outbound marks the frames of --pcap");
 
+    const StopSignals stop;
     Capture capture;
     std::string pcapError;
     if (pcap != nullptr &&
-        !capture.open(pcap, link.device != nullptr ? link.device : path, pcapError))
-        return failure(name, pcapError);
+        !capture.open(pcap, link.device != nullptr ? link.device : path, stop, pcapError))
+        return stop.stopped() ? STATUS_OK : failure(name, pcapError);
     FrameSink *sink = capture.active() ? capture.sink(outbound ? '>' : '<') : nullptr;
 
     if (hex) {
@@ -228,18 +282,10 @@ int runDecode(int argc, char **argv)
         return captured != STATUS_OK ? captured : status;
     }
 
-    const StopSignals stop;
-    if (link.device != nullptr) {
-        LiveOutput live(name);
-        Device device;
-        std::string error;
-        if (!device.open(link, error))
-            return failure(name, error);
-        return listLive(name, link.device, device.fd(), timed, capture, sink, stop, &device,
-                        &link.line, reconnect);
-    }
+    if (link.device != nullptr)
+        return listDevice(name, link, reconnect, timed, capture, sink, stop, LiveHooks());
     const int fd = openInput(path);
-    if (fd < 0)
+    if (fd < 0 && (capture.discard(), true))
         return failure(name, std::string(path) + ": " + std::strerror(errno));
-    return listLive(name, path, fd, timed, capture, sink, stop);
+    return listLive(name, Source{path, fd, nullptr, LineSettings()}, timed, capture, sink, stop);
 }

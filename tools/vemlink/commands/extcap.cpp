@@ -16,7 +16,10 @@
 
 #include "capture/capture.h"
 #include "cli.h"
+#include "commands/live.h"
+#include "listing/output.h"
 #include "serial/device.h"
+#include "serial/line.h"
 
 namespace {
 
@@ -60,15 +63,36 @@ void sendControl(unsigned char number, unsigned char command, const std::string 
     message += payload;
     // Small messages into a FIFO Wireshark reads: they fit, or are lost.
     if (write(gControlOut, message.data(), message.size()) < 0)
-        std::fprintf(stderr, "vemlink extcap: control channel: %s\n", std::strerror(errno));
+        output::error("extcap", std::string("control channel: ") + std::strerror(errno));
 }
 
-void announce(const std::string &message)
+// The tap's application end, shown in Wireshark's toolbar.
+void showAppEnd(const std::string &path)
 {
-    sendControl(CONTROL_APP_END, CONTROL_STATUSBAR, "vemlink: " + message);
-    const std::string said = "the application's end is ";
-    if (message.compare(0, said.size(), said) == 0)
-        sendControl(CONTROL_APP_END, CONTROL_SET, message.substr(said.size()));
+    sendControl(CONTROL_APP_END, CONTROL_STATUSBAR, "vemlink: the application's end is " + path);
+    sendControl(CONTROL_APP_END, CONTROL_SET, path);
+}
+
+// A line option as Wireshark passes it; an empty value (a field left
+// blank) leaves the default. 1 taken, 0 not a line option, -1 a bad value.
+int takeExtcapLine(int argc, char **argv, int &i, LinkOptions &link, std::string &error)
+{
+    const char *eq = std::strchr(argv[i], '=');
+    if (eq != nullptr && eq[1] == '\0' && std::strncmp(argv[i], "--", 2) == 0)
+        return takeLineOption(argc, argv, i, link.line, error) == 0 ? 0 : 1;
+    if (i + 1 < argc && argv[i + 1][0] == '\0' && std::strncmp(argv[i], "--", 2) == 0) {
+        int j = i;
+        char *pair[] = {argv[i], const_cast<char *>("0")};
+        LineSettings ignored;
+        if (takeLineOption(2, pair, j, ignored, error) == 0)
+            return 0;
+        ++i;
+        return 1;
+    }
+    const int taken = takeLineOption(argc, argv, i, link.line, error);
+    if (taken > 0)
+        link.lineGiven = true;
+    return taken;
 }
 
 // Opens the write end of a FIFO whose reader may come a little later.
@@ -137,6 +161,33 @@ void config()
               "value {arg=8}{value=xonxoff}{display=XON/XOFF}");
 }
 
+// The capture itself: the command of the mode, into the FIFO. Standard
+// error carries errors only (Wireshark shows each line as one), and a
+// reader that goes away (Wireshark stopped or died) ends it.
+int capture(const char *mode, const LinkOptions &link, const char *device2, const char *linkPath,
+            const char *fifo)
+{
+    LiveHooks hooks;
+    hooks.quiet = true;
+    hooks.endWithCapture = true;
+    if (std::strcmp(mode, "tap") == 0) {
+        TapOptions tap;
+        tap.link = link;
+        tap.linkPath = linkPath != nullptr && *linkPath != '\0' ? linkPath : nullptr;
+        tap.pcap = fifo;
+        hooks.appEnd = showAppEnd;
+        return runTap("tap", tap, hooks);
+    }
+    if (std::strcmp(mode, "monitor") == 0)
+        return listMonitor("monitor", link, link.device, device2, true, fifo, hooks);
+    const StopSignals stop;
+    Capture capture;
+    std::string error;
+    if (!capture.open(fifo, link.device, stop, error))
+        return stop.stopped() ? STATUS_OK : failure("decode", error);
+    return listDevice("decode", link, true, false, capture, capture.sink('<'), stop, hooks);
+}
+
 } // namespace
 
 int runExtcap(int argc, char **argv)
@@ -148,14 +199,9 @@ int runExtcap(int argc, char **argv)
     const char *device2 = nullptr;
     const char *mode = "tap";
     const char *linkPath = nullptr;
-    const char *baud = nullptr;
-    const char *dataBits = nullptr;
-    const char *parity = nullptr;
-    const char *stopBits = nullptr;
-    const char *flow = nullptr;
+    LinkOptions link;
     const char *controlIn = nullptr;
     const char *controlOut = nullptr;
-    bool rtscts = false;
     const char *ignored = nullptr;
     // The options with a value; Wireshark's own that vemlink has no use for
     // go to ignored.
@@ -167,11 +213,6 @@ int runExtcap(int argc, char **argv)
                   {"--device2", &device2},
                   {"--mode", &mode},
                   {"--link", &linkPath},
-                  {"--baud", &baud},
-                  {"--databits", &dataBits},
-                  {"--parity", &parity},
-                  {"--stopbits", &stopBits},
-                  {"--flow", &flow},
                   {"--extcap-control-in", &controlIn},
                   {"--extcap-control-out", &controlOut},
                   {"--extcap-interface", &ignored},
@@ -191,9 +232,13 @@ int runExtcap(int argc, char **argv)
             what = CONFIG;
         else if (std::strcmp(arg, "--capture") == 0)
             what = CAPTURE;
-        else if (std::strcmp(arg, "--rtscts") == 0)
-            rtscts = true;
         else {
+            std::string error;
+            const int line = takeExtcapLine(argc, argv, i, link, error);
+            if (line < 0)
+                return usageError(name, error);
+            if (line > 0)
+                continue;
             bool taken = false;
             for (const auto &v : valued) {
                 if (!takeValue(argc, argv, i, v.option, *v.value))
@@ -228,35 +273,12 @@ int runExtcap(int argc, char **argv)
         return usageError(name, "--capture needs --fifo");
     if (device == nullptr || *device == '\0')
         return usageError(name, "--capture needs --device");
-    std::vector<std::string> args;
-    if (std::strcmp(mode, "tap") == 0) {
-        args = {"tap", device};
-        if (linkPath != nullptr && *linkPath != '\0')
-            args.insert(args.end(), {"--link", linkPath});
-    } else if (std::strcmp(mode, "listen") == 0) {
-        args = {"decode", "--device", device};
-    } else if (std::strcmp(mode, "monitor") == 0) {
-        if (device2 == nullptr || *device2 == '\0')
-            return usageError(name, "monitor needs --device2");
-        args = {"monitor", device, device2};
-    } else {
+    link.device = device;
+    if (std::strcmp(mode, "monitor") == 0 && (device2 == nullptr || *device2 == '\0'))
+        return usageError(name, "monitor needs --device2");
+    if (std::strcmp(mode, "tap") != 0 && std::strcmp(mode, "listen") != 0 &&
+        std::strcmp(mode, "monitor") != 0)
         return usageError(name, std::string("unknown mode '") + mode + "'; tap, listen, monitor");
-    }
-    // Checked by the command they go to, which names the accepted values.
-    const struct {
-        const char *option;
-        const char *value;
-    } line[] = {{"--baud", baud},
-                {"--databits", dataBits},
-                {"--parity", parity},
-                {"--stopbits", stopBits},
-                {"--flow", flow}};
-    for (const auto &l : line)
-        if (l.value != nullptr && *l.value != '\0')
-            args.insert(args.end(), {l.option, l.value});
-    if (rtscts)
-        args.emplace_back("--rtscts");
-    args.insert(args.end(), {"--pcap", fifo});
 
     // Wireshark writes the controls' values into control-in; it is opened
     // so that Wireshark is not kept waiting, and its messages are ignored.
@@ -266,8 +288,7 @@ int runExtcap(int argc, char **argv)
     if (controlOut != nullptr) {
         gControlOut = openControlOut(controlOut);
         if (gControlOut < 0)
-            std::fprintf(stderr, "vemlink extcap: %s: %s\n", controlOut, std::strerror(errno));
-        gAnnounce = announce;
+            output::error(name, std::string(controlOut) + ": " + std::strerror(errno));
     }
     // Wireshark reads only the FIFO; the listing is not wanted.
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -275,18 +296,7 @@ int runExtcap(int argc, char **argv)
         dup2(null, STDOUT_FILENO);
         close(null);
     }
-    std::vector<char *> words;
-    for (std::string &a : args)
-        words.push_back(a.data());
-    words.push_back(nullptr);
-    const int count = static_cast<int>(args.size());
-    int status = STATUS_USAGE;
-    if (args[0] == "tap")
-        status = runTap(count, words.data());
-    else if (args[0] == "decode")
-        status = runDecode(count, words.data());
-    else
-        status = runMonitor(count, words.data());
+    const int status = capture(mode, link, device2, linkPath, fifo);
     if (in >= 0)
         close(in);
     if (gControlOut >= 0)

@@ -15,6 +15,7 @@
 #include "serial/device.h"
 #include "listing/lister.h"
 #include "listing/output.h"
+#include "commands/live.h"
 
 namespace {
 
@@ -66,16 +67,162 @@ const char *const USAGE =
 const int FINAL_FLUSH_MS = 1000;
 
 struct Line {
-    Line(char mark, char name) : mark(mark), name(name) {}
+    Line(char mark, char name, bool reconnect) : mark(mark), name(name), device(reconnect) {}
     const char mark;
     const char name; // 'A' or 'B'
     LinkOptions options;
-    Device device;
+    ReconnectingDevice device;
     Lister lister;
-    long gone = 0; // times the adapter went away
 };
 
+// A monitor: two adapters, each listened to on its own, each may go away
+// and come back on its own.
+class Monitor {
+public:
+    Monitor(const char *name, const StopSignals &stop, const LiveHooks &hooks, bool reconnect)
+        : mName(name), mStop(stop),
+          mHooks(hooks), mLines{Line('>', 'A', reconnect), Line('<', 'B', reconnect)}
+    {
+    }
+
+    bool open(const LinkOptions &link, const char *const paths[2], Capture &capture);
+    int run(Capture &capture);
+
+private:
+    void readLine(Line &l, short revents);
+    void onEvent(Line &l, DeviceEvent event);
+    int finish(Capture &capture);
+
+    const char *mName;
+    const StopSignals &mStop;
+    const LiveHooks &mHooks;
+    Line mLines[2];
+    Clock mClock;
+    std::string mFault; // why an adapter ended the monitor
+};
+
+bool Monitor::open(const LinkOptions &link, const char *const paths[2], Capture &capture)
+{
+    std::string error;
+    for (Line &l : mLines) {
+        l.options = link;
+        l.options.device = paths[&l - mLines];
+        if (!l.device.open(l.options, error)) {
+            failure(mName, error);
+            return false;
+        }
+        if (capture.active())
+            l.lister.setSink(capture.sink(l.mark));
+    }
+    output::info(mName,
+                 std::string(paths[0]) + " (>) and " + paths[1] + " (<) at " + describe(link.line));
+    mClock = Clock();
+    Lister::header(true);
+    output::flush();
+    return true;
+}
+
+int Monitor::run(Capture &capture)
+{
+    while (!mStop.stopped() && mFault.empty() && !output::broken()) {
+        // The listing and the capture only when they wait for a reader.
+        pollfd fds[4] = {{mLines[0].device.fd(), POLLIN, 0},
+                         {mLines[1].device.fd(), POLLIN, 0},
+                         {output::waiting(), POLLOUT, 0},
+                         {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
+        if (mStop.wait(fds, 4, Device::RETRY_MS) < 0 && errno != EINTR)
+            return failure(mName, std::string("poll: ") + std::strerror(errno));
+        for (int k = 0; k < 2 && mFault.empty(); ++k) {
+            onEvent(mLines[k], mLines[k].device.tick(mLines[k].options.line));
+            if (mLines[k].device.fd() >= 0 && mFault.empty())
+                readLine(mLines[k], fds[k].revents);
+        }
+        if (mStop.summaryAsked()) {
+            const Lister *const listers[] = {&mLines[0].lister, &mLines[1].lister};
+            const char *const labels[] = {" >", " <"};
+            runningSummary(mName, listers, labels, 2);
+        }
+        output::flush();
+        capture.flush();
+        if (mHooks.endWithCapture && capture.failed())
+            break;
+    }
+    return finish(capture);
+}
+
+void Monitor::readLine(Line &l, short revents)
+{
+    if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
+        return;
+    unsigned char chunk[65536];
+    const ssize_t n = read(l.device.fd(), chunk, sizeof chunk);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    // A terminal whose other side hung up reads EIO.
+    if (n == 0 || (n < 0 && errno == EIO)) {
+        onEvent(l, l.device.lose("hang-up"));
+    } else if (n < 0) {
+        onEvent(l, l.device.lose(std::string("reading: ") + std::strerror(errno)));
+    } else {
+        l.lister.arrived();
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "%10.6f %c", mClock.seconds(), l.mark);
+        l.lister.setPrefix(prefix);
+        l.lister.feed(chunk, static_cast<size_t>(n));
+    }
+}
+
+void Monitor::onEvent(Line &l, DeviceEvent event)
+{
+    if (event == DeviceEvent::ENDED)
+        mFault = l.device.path() + ": " + l.device.why();
+    else
+        reportEvent(mName, l.device, event, eventPrefix(mClock.seconds(), l.mark));
+}
+
+int Monitor::finish(Capture &capture)
+{
+    if (!mFault.empty())
+        output::error(mName, mFault);
+    mLines[0].lister.setPrefix("           >");
+    mLines[1].lister.setPrefix("           <");
+    mLines[0].lister.finish(" >");
+    mLines[1].lister.finish(" <");
+    for (const Line &l : mLines)
+        if (l.device.gone() > 0)
+            output::line("device gone " + std::to_string(l.device.gone()) +
+                         (l.device.gone() == 1 ? " time" : " times") + " on " + l.name + " (" +
+                         l.mark + ")\n");
+    int status = mFault.empty() ? STATUS_OK : STATUS_FAILED;
+    if (capture.finish(mName, FINAL_FLUSH_MS) != STATUS_OK && !mHooks.endWithCapture)
+        status = STATUS_FAILED;
+    if (output::finish(mName, FINAL_FLUSH_MS) != STATUS_OK)
+        status = STATUS_FAILED;
+    return status;
+}
+
 } // namespace
+
+int listMonitor(const char *name, const LinkOptions &link, const char *a, const char *b,
+                bool reconnect, const char *pcap, const LiveHooks &hooks)
+{
+    // Handlers first, then the capture (a FIFO may wait for its reader),
+    // then the listing goes live, then the adapters: each released in the
+    // reverse order on every way out.
+    const StopSignals stop;
+    std::string error;
+    Capture capture;
+    if (pcap != nullptr && !capture.open(pcap, std::string(a) + " > " + b + " <", stop, error))
+        return stop.stopped() ? STATUS_OK : failure(name, error);
+    LiveOutput live(name, hooks.quiet);
+    Monitor monitor(name, stop, hooks, reconnect);
+    const char *const paths[2] = {a, b};
+    if (!monitor.open(link, paths, capture)) {
+        capture.discard();
+        return STATUS_FAILED;
+    }
+    return monitor.run(capture);
+}
 
 int runMonitor(int argc, char **argv)
 {
@@ -116,104 +263,5 @@ int runMonitor(int argc, char **argv)
     if (paths[1] == nullptr)
         return usageError(name, "two adapters needed, A and B");
 
-    // Handlers first, then the capture (a FIFO may wait for its reader),
-    // then the listing goes live, then the adapters: each released in the
-    // reverse order on every way out.
-    const StopSignals stop;
-    std::string error;
-    Capture capture;
-    if (pcap != nullptr &&
-        !capture.open(pcap, std::string(paths[0]) + " > " + paths[1] + " <", error))
-        return failure(name, error);
-    LiveOutput live(name);
-    Line lines[2] = {Line('>', 'A'), Line('<', 'B')};
-    for (int k = 0; k < 2; ++k) {
-        lines[k].options = link;
-        lines[k].options.device = paths[k];
-        if (!lines[k].device.open(lines[k].options, error))
-            return failure(name, error);
-        if (capture.active())
-            lines[k].lister.setSink(capture.sink(lines[k].mark));
-    }
-    std::fprintf(stderr, "vemlink monitor: %s (>) and %s (<) at %s\n", paths[0], paths[1],
-                 describe(link.line).c_str());
-
-    const Clock clock;
-    Lister::header(true);
-    output::flush();
-    std::string fault; // why an adapter ended the monitor
-    unsigned char chunk[65536];
-    while (!stop.stopped() && fault.empty() && !output::broken()) {
-        // The listing and the capture only when they wait for a reader.
-        pollfd fds[4] = {{lines[0].device.fd(), POLLIN, 0},
-                         {lines[1].device.fd(), POLLIN, 0},
-                         {output::waiting(), POLLOUT, 0},
-                         {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
-        const int ready = stop.wait(fds, 4, reconnect ? Device::RETRY_MS : -1);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return failure(name, std::string("poll: ") + std::strerror(errno));
-        for (int k = 0; k < 2 && fault.empty(); ++k) {
-            Line &l = lines[k];
-            if (reconnect && l.device.fd() < 0) {
-                if (l.device.reopen(l.options.line)) {
-                    listEvent(clock.seconds(), l.mark, "device back");
-                    std::fprintf(stderr, "vemlink monitor: %s is back\n", paths[k]);
-                }
-                continue;
-            }
-            std::string why; // set when the adapter went away
-            ssize_t n = -1;
-            if (reconnect && l.device.vanished()) {
-                why = "its path is gone";
-            } else {
-                if ((fds[k].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0)
-                    continue;
-                n = read(l.device.fd(), chunk, sizeof chunk);
-                if (n < 0 && (errno == EAGAIN || errno == EINTR))
-                    continue;
-                // A terminal whose other side hung up reads EIO.
-                if (n == 0 || (n < 0 && errno == EIO))
-                    why = "hang-up";
-                else if (n < 0)
-                    why = std::string("reading: ") + std::strerror(errno);
-            }
-            if (!why.empty() && !reconnect) {
-                fault = std::string(paths[k]) + ": " + why;
-            } else if (!why.empty()) {
-                ++l.gone;
-                l.device.lose();
-                listEvent(clock.seconds(), l.mark, "device gone, waiting");
-                std::fprintf(stderr, "vemlink monitor: %s: %s; waiting for it to come back\n",
-                             paths[k], why.c_str());
-            } else {
-                l.lister.arrived();
-                char prefix[32];
-                std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), l.mark);
-                l.lister.setPrefix(prefix);
-                l.lister.feed(chunk, static_cast<size_t>(n));
-            }
-        }
-        output::flush();
-        capture.flush();
-    }
-
-    if (!fault.empty())
-        std::fprintf(stderr, "vemlink monitor: %s\n", fault.c_str());
-    lines[0].lister.setPrefix("           >");
-    lines[1].lister.setPrefix("           <");
-    lines[0].lister.finish(" >");
-    lines[1].lister.finish(" <");
-    for (const Line &l : lines)
-        if (l.gone > 0)
-            output::line("device gone " + std::to_string(l.gone) +
-                         (l.gone == 1 ? " time" : " times") + " on " + l.name + " (" + l.mark +
-                         ")\n");
-    int status = fault.empty() ? STATUS_OK : STATUS_FAILED;
-    if (capture.finish(name, FINAL_FLUSH_MS) != STATUS_OK)
-        status = STATUS_FAILED;
-    if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK)
-        status = STATUS_FAILED;
-    return status;
+    return listMonitor(name, link, paths[0], paths[1], reconnect, pcap, LiveHooks());
 }

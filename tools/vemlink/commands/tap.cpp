@@ -13,6 +13,8 @@
 #include "serial/device.h"
 #include "capture/files.h"
 #include "serial/link.h"
+#include "serial/reconnect.h"
+#include "commands/live.h"
 #include "listing/lister.h"
 #include "listing/output.h"
 
@@ -190,17 +192,11 @@ Read forward(Direction &d, const Clock &clock, bool packet)
     return pushed ? Read::DATA : Read::WRITE_FAILED;
 }
 
-} // namespace
-
-int runTap(int argc, char **argv)
+// Reads the options into o. -1 when they are fine, else the exit status
+// (help printed, or a usage error said).
+int parseTap(int argc, char **argv, TapOptions &o)
 {
     const char *name = argv[0];
-    LinkOptions link;
-    const char *linkPath = nullptr;
-    const char *prefix = nullptr;
-    const char *pcap = nullptr;
-    bool force = false;
-    bool reconnect = true;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
@@ -208,243 +204,360 @@ int runTap(int argc, char **argv)
             return finishOutput(name);
         }
         std::string error;
-        const int taken = takeLinkOption(argc, argv, i, link, error);
+        const int taken = takeLinkOption(argc, argv, i, o.link, error);
         if (taken < 0)
             return usageError(name, error);
         if (taken > 0)
             continue;
         const char *value = nullptr;
-        if (takeValue(argc, argv, i, "--link", value)) {
+        const struct {
+            const char *option;
+            const char *what;
+            const char **to;
+        } valued[] = {{"--link", "a path", &o.linkPath},
+                      {"--save", "a prefix", &o.prefix},
+                      {"--pcap", "a file", &o.pcap}};
+        bool done = false;
+        for (const auto &v : valued) {
+            if (done || !takeValue(argc, argv, i, v.option, value))
+                continue;
             if (value == nullptr || *value == '\0')
-                return usageError(name, "--link needs a path");
-            linkPath = value;
-        } else if (takeValue(argc, argv, i, "--save", value)) {
-            if (value == nullptr || *value == '\0')
-                return usageError(name, "--save needs a prefix");
-            prefix = value;
-        } else if (takeValue(argc, argv, i, "--pcap", value)) {
-            if (value == nullptr || *value == '\0')
-                return usageError(name, "--pcap needs a file");
-            pcap = value;
-        } else if (std::strcmp(arg, "--force") == 0) {
-            force = true;
-        } else if (std::strcmp(arg, "--no-reconnect") == 0) {
-            reconnect = false;
-        } else if (isOption(arg)) {
-            return usageError(name, std::string("unknown option ") + arg);
-        } else if (link.device != nullptr) {
-            return usageError(name, "one device at a time");
-        } else {
-            link.device = arg;
+                return usageError(name, std::string(v.option) + " needs " + v.what);
+            *v.to = value;
+            done = true;
         }
+        if (done)
+            continue;
+        if (std::strcmp(arg, "--force") == 0)
+            o.force = true;
+        else if (std::strcmp(arg, "--no-reconnect") == 0)
+            o.reconnect = false;
+        else if (isOption(arg))
+            return usageError(name, std::string("unknown option ") + arg);
+        else if (o.link.device != nullptr)
+            return usageError(name, "one device at a time");
+        else
+            o.link.device = arg;
     }
-    if (link.device == nullptr)
+    if (o.link.device == nullptr)
         return usageError(name, "no DEVICE given");
-    if (force && prefix == nullptr)
+    if (o.force && o.prefix == nullptr)
         return usageError(name, "--force goes with --save");
+    return -1;
+}
 
-    // Everything the tap holds is owned by an object here, released in the
-    // reverse order on every way out: the link and the files first, the
-    // device's settings last, once its output has drained.
-    const StopSignals stop;
+// A running tap: the device, the application's end, and a direction each
+// way between them. Everything is owned by a member, released in the
+// reverse order on every way out: the link and the files first, the
+// device's settings last, once its output has drained.
+class Tap {
+public:
+    Tap(const char *name, const TapOptions &o, const LiveHooks &hooks, const StopSignals &stop)
+        : mName(name), mOptions(o), mHooks(hooks), mStop(stop), mDevice(o.reconnect)
+    {
+    }
+
+    // Opens everything; STATUS_OK, or the status of a failed start, which
+    // leaves no file of its own behind.
+    int start();
+    int run();
+
+private:
+    bool openApplicationEnd(std::string &error);
+    bool openFiles(std::string &error);
+    void announce();
+    bool pollOnce();
+    void onDevice(short revents);
+    void onApplication(short revents);
+    void onTick();
+    void onEvent(DeviceEvent event);
+    void follow();
+    int finish();
+
+    const char *mName;
+    const TapOptions &mOptions;
+    const LiveHooks &mHooks;
+    const StopSignals &mStop;
+    Capture mCapture;
+    std::unique_ptr<LiveOutput> mLive;
+    ReconnectingDevice mDevice;
+    PtyLink mPty;
+    LinkPath mLinked;
+    std::unique_ptr<Direction> mTx; // application to device
+    std::unique_ptr<Direction> mRx; // device to application
+    LineSettings mLine;
+    bool mPacket = false;
+    bool mExtproc = false;
+    bool mPaused = false;
+    std::string mFault; // why the device or the capture ended the tap
+    int mStatus = STATUS_OK;
+    Clock mClock;
+    double mTicked = 0;
+};
+
+int Tap::start()
+{
     std::string error;
     // Before the device, so that a FIFO waiting for its reader holds nothing
     // else; and before the listing goes live, since '-' moves standard
     // output to standard error and keeps the capture's stream as it was.
-    Capture capture;
-    if (pcap != nullptr && !capture.open(pcap, link.device, error))
-        return failure(name, error);
-    LiveOutput live(name);
-    Device device;
-    if (!device.open(link, error))
-        return failure(name, error);
-    PtyLink pty;
-    if (!pty.open(error))
-        return failure(name, "creating the application's pseudo-terminal: " + error);
-    // The application finds its end as DEVICE is, and every change it
-    // makes there is heard of at once (or, where the terminal cannot tell,
-    // looked for every TICK_MS).
-    // A pseudo-terminal keeps 8 data bits and no parity whatever it is told
-    // (Linux), so those two the tap cannot follow: DEVICE keeps its own.
-    LineSettings ptyLine = link.line;
+    if (mOptions.pcap != nullptr &&
+        !mCapture.open(mOptions.pcap, mOptions.link.device, mStop, error))
+        return mStop.stopped() ? STATUS_OK : failure(mName, error);
+    mLive = std::make_unique<LiveOutput>(mName, mHooks.quiet);
+    if (!mDevice.open(mOptions.link, error) || !openApplicationEnd(error) || !openFiles(error)) {
+        mCapture.discard();
+        return failure(mName, error);
+    }
+    announce();
+    return STATUS_OK;
+}
+
+// The application finds its end as DEVICE is, and every change it makes
+// there is heard of at once (or, where the terminal cannot tell, looked for
+// every TICK_MS). A pseudo-terminal keeps 8 data bits and no parity whatever
+// it is told (Linux), so those two the tap cannot follow: DEVICE keeps its
+// own.
+bool Tap::openApplicationEnd(std::string &error)
+{
+    if (!mPty.open(error)) {
+        error = "creating the application's pseudo-terminal: " + error;
+        return false;
+    }
+    LineSettings ptyLine = mOptions.link.line;
     ptyLine.dataBits = 8;
     ptyLine.parity = LineSettings::PARITY_NONE;
-    if (!applyLine(pty.receiver(), pty.name().c_str(), ptyLine, error))
-        return failure(name, "setting up the application's pseudo-terminal: " + error);
-    const bool packet = pty.watchSettings();
-    LineSettings line = link.line;
-    bool extproc = false;
-    readLine(pty.receiver(), line, extproc);
-    line.dataBits = link.line.dataBits;
-    line.parity = link.line.parity;
+    if (!applyLine(mPty.receiver(), mPty.name().c_str(), ptyLine, error)) {
+        error = "setting up the application's pseudo-terminal: " + error;
+        return false;
+    }
+    mPacket = mPty.watchSettings();
+    mLine = mOptions.link.line;
+    readLine(mPty.receiver(), mLine, mExtproc);
+    mLine.dataBits = mOptions.link.line.dataBits;
+    mLine.parity = mOptions.link.line.parity;
+    mTx = std::make_unique<Direction>('>', mPty.sender(), mDevice.fd());
+    mRx = std::make_unique<Direction>('<', mDevice.fd(), mPty.sender());
+    if (mCapture.active()) {
+        mTx->lister.setSink(mCapture.sink('>'));
+        mRx->lister.setSink(mCapture.sink('<'));
+    }
+    return true;
+}
 
-    // tx: application to device; rx: device to application.
-    const auto tx = std::make_unique<Direction>('>', pty.sender(), device.fd());
-    const auto rx = std::make_unique<Direction>('<', device.fd(), pty.sender());
+// The saved bytes and the link; what was made is removed again when a
+// later step fails.
+bool Tap::openFiles(std::string &error)
+{
+    const char *prefix = mOptions.prefix;
     if (prefix != nullptr) {
-        if (!tx->save.create(std::string(prefix) + ".tx", force, error))
-            return failure(name, error);
-        if (!rx->save.create(std::string(prefix) + ".rx", force, error)) {
-            tx->save.discard();
-            return failure(name, error);
+        if (!mTx->save.create(std::string(prefix) + ".tx", mOptions.force, error))
+            return false;
+        if (!mRx->save.create(std::string(prefix) + ".rx", mOptions.force, error)) {
+            mTx->save.discard();
+            return false;
         }
     }
-    LinkPath linked;
-    if (linkPath != nullptr && !linked.make(linkPath, pty.name(), error)) {
-        tx->save.discard();
-        rx->save.discard();
-        return failure(name, error);
+    if (mOptions.linkPath != nullptr && !mLinked.make(mOptions.linkPath, mPty.name(), error)) {
+        mTx->save.discard();
+        mRx->save.discard();
+        return false;
     }
-    if (capture.active()) {
-        tx->lister.setSink(capture.sink('>'));
-        rx->lister.setSink(capture.sink('<'));
-    }
+    return true;
+}
 
-    std::fprintf(stderr, "vemlink tap: %s at %s; the application's end is %s%s%s\n", link.device,
-                 describe(line).c_str(), pty.name().c_str(),
-                 linkPath != nullptr ? ", linked from " : "", linkPath != nullptr ? linkPath : "");
-    if (gAnnounce != nullptr)
-        gAnnounce("the application's end is " + pty.name());
-
-    const Clock clock;
+void Tap::announce()
+{
+    const char *linkPath = mOptions.linkPath;
+    output::info(mName, std::string(mOptions.link.device) + " at " + describe(mLine) +
+                            "; the application's end is " + mPty.name() +
+                            (linkPath != nullptr ? std::string(", linked from ") + linkPath
+                                                 : std::string()));
+    if (mHooks.appEnd)
+        mHooks.appEnd(mPty.name());
+    mClock = Clock();
     Lister::header(true);
     output::flush();
-    std::string fault; // why the device side ended the tap
-    int status = STATUS_OK;
-    bool paused = false;
-    long gone = 0; // times the device went away
-    double ticked = 0;
+}
 
-    // The application's settings, when they changed, go to DEVICE.
-    auto follow = [&]() {
-        LineSettings now = line;
-        if (!readLine(pty.receiver(), now, extproc))
-            return;
-        now.dataBits = line.dataBits;
-        now.parity = line.parity;
-        if (now == line)
-            return;
-        line = now;
-        std::string refused;
-        if (device.fd() >= 0 && !applyLine(device.fd(), link.device, line, refused)) {
-            listEvent(clock.seconds(), '>', "settings " + describe(line) + " refused: " + refused);
-            std::fprintf(stderr, "vemlink tap: %s\n", refused.c_str());
-        } else {
-            listEvent(clock.seconds(), '>', "settings " + describe(line));
-        }
-    };
-    // DEVICE went away: the application's end stays, and what it writes
-    // meanwhile is dropped.
-    auto lose = [&](const std::string &why) {
-        if (!reconnect) {
-            fault = why;
-            return;
-        }
-        if (device.fd() < 0) // already said, by another sign of the same end
-            return;
-        ++gone;
-        device.lose();
-        tx->dropped += static_cast<long long>(tx->len - tx->done);
-        tx->len = tx->done = 0;
-        tx->to = rx->from = -1;
-        listEvent(clock.seconds(), ' ', "device gone, waiting");
-        std::fprintf(stderr, "vemlink tap: %s: %s; waiting for it to come back\n", link.device,
-                     why.c_str());
-    };
-
-    while (!stop.stopped() && fault.empty() && status == STATUS_OK && !output::broken()) {
-        pollfd fds[4] = {
-            {device.fd(),
-             static_cast<short>((rx->pending() ? 0 : POLLIN) | (tx->pending() ? POLLOUT : 0)), 0},
-            // A negative descriptor leaves the application's end out of
-            // the poll altogether: even with no events asked, a hang-up on
-            // it would end every poll at once.
-            {paused ? -1 : pty.sender(),
-             static_cast<short>((tx->pending() ? 0 : POLLIN) | (rx->pending() ? POLLOUT : 0)), 0},
-            // The listing and the capture only when they wait for a reader.
-            {output::waiting(), POLLOUT, 0},
-            {capture.pending() ? capture.fd() : -1, POLLOUT, 0}};
-        const int ready = stop.wait(fds, 4, paused ? HANGUP_PAUSE_MS : TICK_MS);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0) {
-            status = failure(name, std::string("poll: ") + std::strerror(errno));
+int Tap::run()
+{
+    while (!mStop.stopped() && mFault.empty() && mStatus == STATUS_OK && !output::broken()) {
+        if (!pollOnce())
             break;
-        }
-        paused = false;
-
-        const short dev = fds[0].revents;
-        if ((dev & POLLIN) != 0) {
-            const Read r = forward(*rx, clock, false);
-            if (r == Read::CLOSED)
-                lose("hang-up");
-            else if (r == Read::READ_FAILED)
-                lose(std::string("reading: ") + std::strerror(errno));
-        } else if ((dev & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            lose((dev & POLLHUP) != 0 ? "hang-up" : "error");
-        }
-        if ((dev & POLLOUT) != 0 && !tx->push())
-            lose(std::string("writing: ") + std::strerror(errno));
-
-        const short app = fds[1].revents;
-        if ((app & POLLIN) != 0) {
-            const Read r = forward(*tx, clock, packet);
-            if (r == Read::WRITE_FAILED)
-                lose(std::string("writing: ") + std::strerror(errno));
-            else if (r == Read::READ_FAILED)
-                status = failure(name, std::string("reading the application's end: ") +
-                                           std::strerror(errno));
-            else if (r == Read::CLOSED)
-                paused = true;
-            else if (r == Read::STATE && (tx->buffer[0] & TIOCPKT_IOCTL) != 0)
-                follow();
-        }
-        if ((app & POLLOUT) != 0)
-            rx->push();
-        // With our own descriptor of the application's end held open this
-        // should not come; should it, look again after a pause.
-        if ((app & (POLLHUP | POLLERR)) != 0 && (app & POLLIN) == 0)
-            paused = true;
-
-        // What no descriptor tells, looked at every TICK_MS.
-        const double now = clock.seconds();
-        if (fault.empty() && now - ticked >= TICK_MS / 1000.0) {
-            ticked = now;
-            if (!extproc)
-                follow();
-            // Without reconnecting, only a hang-up or an error ends the tap,
-            // as for decode --device: a path gone while the device still
-            // answers is not looked for.
-            if (reconnect && device.vanished())
-                lose("its path is gone");
-            else if (device.fd() < 0 && device.reopen(line)) {
-                tx->to = rx->from = device.fd();
-                listEvent(clock.seconds(), ' ', "device back");
-                std::fprintf(stderr, "vemlink tap: %s is back\n", link.device);
-            }
+        if (mStop.summaryAsked()) {
+            const Lister *const listers[] = {&mTx->lister, &mRx->lister};
+            const char *const labels[] = {" >", " <"};
+            runningSummary(mName, listers, labels, 2);
         }
         output::flush();
-        capture.flush();
+        mCapture.flush();
+        if (mHooks.endWithCapture && mCapture.failed())
+            break;
     }
+    return finish();
+}
 
-    // What is already read goes on where it can without waiting.
-    if (rx->from >= 0)
-        rx->push();
-    if (tx->to >= 0)
-        tx->push();
-    if (!fault.empty())
-        status = failure(name, std::string(link.device) + ": " + fault);
-    tx->lister.setPrefix("           >");
-    rx->lister.setPrefix("           <");
-    tx->lister.finish(" >");
-    rx->lister.finish(" <");
+// One wait for the descriptors, and what they tell. False when the wait
+// itself failed.
+bool Tap::pollOnce()
+{
+    Direction &tx = *mTx;
+    Direction &rx = *mRx;
+    pollfd fds[4] = {
+        {mDevice.fd(),
+         static_cast<short>((rx.pending() ? 0 : POLLIN) | (tx.pending() ? POLLOUT : 0)), 0},
+        // A negative descriptor leaves the application's end out of the
+        // poll altogether: even with no events asked, a hang-up on it would
+        // end every poll at once.
+        {mPaused ? -1 : mPty.sender(),
+         static_cast<short>((tx.pending() ? 0 : POLLIN) | (rx.pending() ? POLLOUT : 0)), 0},
+        // The listing and the capture only when they wait for a reader.
+        {output::waiting(), POLLOUT, 0},
+        {mCapture.pending() ? mCapture.fd() : -1, POLLOUT, 0}};
+    const int ready = mStop.wait(fds, 4, mPaused ? HANGUP_PAUSE_MS : TICK_MS);
+    if (ready < 0 && errno == EINTR)
+        return true;
+    if (ready < 0) {
+        mStatus = failure(mName, std::string("poll: ") + std::strerror(errno));
+        return false;
+    }
+    mPaused = false;
+    onDevice(fds[0].revents);
+    onApplication(fds[1].revents);
+    onTick();
+    return true;
+}
+
+void Tap::onDevice(short revents)
+{
+    if ((revents & POLLIN) != 0) {
+        const Read r = forward(*mRx, mClock, false);
+        if (r == Read::CLOSED)
+            onEvent(mDevice.lose("hang-up"));
+        else if (r == Read::READ_FAILED)
+            onEvent(mDevice.lose(std::string("reading: ") + std::strerror(errno)));
+    } else if ((revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        onEvent(mDevice.lose((revents & POLLHUP) != 0 ? "hang-up" : "error"));
+    }
+    if ((revents & POLLOUT) != 0 && mDevice.fd() >= 0 && !mTx->push())
+        onEvent(mDevice.lose(std::string("writing: ") + std::strerror(errno)));
+}
+
+void Tap::onApplication(short revents)
+{
+    if ((revents & POLLIN) != 0) {
+        const Read r = forward(*mTx, mClock, mPacket);
+        if (r == Read::WRITE_FAILED)
+            onEvent(mDevice.lose(std::string("writing: ") + std::strerror(errno)));
+        else if (r == Read::READ_FAILED)
+            mStatus = failure(mName, std::string("reading the application's end: ") +
+                                         std::strerror(errno));
+        else if (r == Read::CLOSED)
+            mPaused = true;
+        else if (r == Read::STATE && (mTx->buffer[0] & TIOCPKT_IOCTL) != 0)
+            follow();
+    }
+    if ((revents & POLLOUT) != 0)
+        mRx->push();
+    // With our own descriptor of the application's end held open this
+    // should not come; should it, look again after a pause.
+    if ((revents & (POLLHUP | POLLERR)) != 0 && (revents & POLLIN) == 0)
+        mPaused = true;
+}
+
+// What no descriptor tells, looked at every TICK_MS.
+void Tap::onTick()
+{
+    const double now = mClock.seconds();
+    if (!mFault.empty() || now - mTicked < TICK_MS / 1000.0)
+        return;
+    mTicked = now;
+    if (!mExtproc)
+        follow();
+    onEvent(mDevice.tick(mLine));
+}
+
+// DEVICE went away or came back. While it is gone the application's end
+// stays, and what it writes meanwhile is dropped.
+void Tap::onEvent(DeviceEvent event)
+{
+    if (event == DeviceEvent::ENDED) {
+        mFault = mDevice.why();
+        return;
+    }
+    if (event == DeviceEvent::GONE) {
+        mTx->dropped += static_cast<long long>(mTx->len - mTx->done);
+        mTx->len = mTx->done = 0;
+        mTx->to = mRx->from = -1;
+    } else if (event == DeviceEvent::BACK) {
+        mTx->to = mRx->from = mDevice.fd();
+    }
+    reportEvent(mName, mDevice, event, eventPrefix(mClock.seconds(), ' '));
+}
+
+// The application's settings, when they changed, go to DEVICE.
+void Tap::follow()
+{
+    LineSettings now = mLine;
+    if (!readLine(mPty.receiver(), now, mExtproc))
+        return;
+    now.dataBits = mLine.dataBits;
+    now.parity = mLine.parity;
+    if (now == mLine)
+        return;
+    mLine = now;
+    std::string refused;
+    std::string event = "settings " + describe(mLine);
+    if (mDevice.fd() >= 0 && !applyLine(mDevice.fd(), mOptions.link.device, mLine, refused)) {
+        event += " refused: " + refused;
+        output::error(mName, refused);
+    }
+    listEvent(mClock.seconds(), '>', event);
+}
+
+// What is already read goes on where it can without waiting; then the
+// partial frames, the summaries and the final flushes.
+int Tap::finish()
+{
+    if (mRx->from >= 0)
+        mRx->push();
+    if (mTx->to >= 0)
+        mTx->push();
+    if (!mFault.empty())
+        mStatus = failure(mName, std::string(mOptions.link.device) + ": " + mFault);
+    mTx->lister.setPrefix("           >");
+    mRx->lister.setPrefix("           <");
+    mTx->lister.finish(" >");
+    mRx->lister.finish(" <");
+    const long gone = mDevice.gone();
     if (gone > 0)
         output::line("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
-                     "; " + std::to_string(tx->dropped) +
+                     "; " + std::to_string(mTx->dropped) +
                      " bytes from the application dropped meanwhile\n");
-    if (capture.finish(name, FINAL_FLUSH_MS) != STATUS_OK)
-        status = STATUS_FAILED;
-    if (output::finish(name, FINAL_FLUSH_MS) != STATUS_OK || tx->save.failed() || rx->save.failed())
-        status = STATUS_FAILED;
-    return status;
+    if (mCapture.finish(mName, FINAL_FLUSH_MS) != STATUS_OK && !mHooks.endWithCapture)
+        mStatus = STATUS_FAILED;
+    if (output::finish(mName, FINAL_FLUSH_MS) != STATUS_OK || mTx->save.failed() ||
+        mRx->save.failed())
+        mStatus = STATUS_FAILED;
+    return mStatus;
+}
+
+} // namespace
+
+int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks)
+{
+    const StopSignals stop;
+    Tap tap(name, options, hooks, stop);
+    const int status = tap.start();
+    if (status != STATUS_OK || stop.stopped())
+        return status;
+    return tap.run();
+}
+
+int runTap(int argc, char **argv)
+{
+    TapOptions options;
+    const int status = parseTap(argc, argv, options);
+    return status >= 0 ? status : runTap(argv[0], options, LiveHooks());
 }

@@ -62,13 +62,18 @@ void Lister::finish(const char *label)
 {
     if (mWireLen > 0)
         row(mPartial, frame::Outcome::PARTIAL, mWire, mWireLen);
+    output::line(summary(label) + "\n");
+}
+
+std::string Lister::summary(const char *label) const
+{
     char text[160];
     std::snprintf(text, sizeof text,
                   "summary%s: frames %ld (ok %ld, crc-error %ld, dropped %ld, partial %ld), "
-                  "bytes %lld\n",
+                  "bytes %lld",
                   label, mOk + mCrcErrors + mDropped + mPartial, mOk, mCrcErrors, mDropped,
                   mPartial, mOffset);
-    output::line(text);
+    return text;
 }
 
 // One line for a frame of len bytes; data holds at least the first WIRE_KEEP

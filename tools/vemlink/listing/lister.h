@@ -53,6 +53,10 @@ public:
     // summary line, "summary" followed by label (for example " >").
     void finish(const char *label = "");
 
+    // The summary line so far, without its newline; a frame still open is
+    // not counted.
+    std::string summary(const char *label = "") const;
+
     // Hands every listed frame to sink as well (nullptr: none); the sink
     // must outlive the lister's use.
     void setSink(FrameSink *sink) { mSink = sink; }

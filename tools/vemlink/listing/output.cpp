@@ -108,27 +108,12 @@ Outlet gErr(STDERR_FILENO, LiveOutput::MESSAGES, 0);
 const char *gCommand = nullptr; // the live command, for the first drop
 bool gQuiet = false;
 
-// A description of standard descriptor fd for this process alone, set
-// non-blocking: a terminal or a pipe opened again through /proc, which
-// gives a new open file description of the same file. A regular file never
-// makes a writer wait and is written as it is (a new description would
-// have an offset of its own); a socket cannot be opened so and is written
-// with MSG_DONTWAIT.
 void goLive(Outlet &out, int fd)
 {
     out.setLive(true);
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
-        out.setFd(fd, Outlet::DIRECT);
-        return;
-    }
-    if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
-        out.setFd(fd, Outlet::SOCKET);
-        return;
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    const int own = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    out.setFd(own >= 0 ? own : fd, own >= 0 ? Outlet::DIRECT : Outlet::SHARED);
+    Outlet::Kind kind = Outlet::DIRECT;
+    const int own = privateDescription(fd, kind);
+    out.setFd(own, kind);
 }
 
 // Back to the inherited descriptor, the private one closed.
@@ -249,6 +234,24 @@ LiveOutput::~LiveOutput()
     goPlain(gErr, STDERR_FILENO);
     gCommand = nullptr;
     gQuiet = false;
+}
+
+int privateDescription(int fd, Outlet::Kind &kind)
+{
+    struct stat st {};
+    kind = Outlet::DIRECT;
+    if (fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
+        return fd;
+    if (fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode)) {
+        kind = Outlet::SOCKET;
+        return fd;
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const int own = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (own >= 0)
+        return own;
+    kind = Outlet::SHARED;
+    return fd;
 }
 
 void guardStandardDescriptors()

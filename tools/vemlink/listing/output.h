@@ -126,6 +126,15 @@ public:
     ~LiveOutput();
 };
 
+// A description of descriptor fd for this process alone, set non-blocking:
+// a terminal or a pipe opened again through /proc, which gives a new open
+// file description of the same file, so the one fd shares with others keeps
+// its flags. Returns it (the caller closes it when it is not fd), and how to
+// write it in kind: a regular file never makes a writer wait and is fd
+// itself, DIRECT (a new description would have an offset of its own); a
+// socket cannot be opened so and is fd, SOCKET; without /proc, fd, SHARED.
+int privateDescription(int fd, Outlet::Kind &kind);
+
 // Puts /dev/null in place of a standard descriptor that is closed, so that
 // nothing opened later (a device) becomes standard output or error. Called
 // first thing in main().

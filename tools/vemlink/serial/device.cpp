@@ -21,16 +21,6 @@ namespace {
 // peer that holds the line (flow control) must not hang the end.
 const int DRAIN_MS = 2000;
 
-// The signals that end a live command in order.
-const int STOPS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
-volatile sig_atomic_t gStop = 0;
-
-void onStop(int)
-{
-    gStop = 1;
-}
-
 // True when nothing waits to go out: the driver's queue is empty and, where
 // the driver tells (a UART), so is the transmitter itself. A pseudo-terminal
 // has no transmitter and answers the second question with an error.
@@ -88,38 +78,41 @@ void Device::release(bool restore)
     }
     if (mExclusive)
         ioctl(mFd, TIOCNXCL);
-    close(mFd); // releases the flock too
+    ::close(mFd); // releases the flock too
     mFd = -1;
-    mSaved = false;
     mExclusive = false;
 }
 
 bool Device::open(const LinkOptions &link, std::string &error)
 {
     mPath = link.device;
+    mBusy = false;
     const std::string busy = mPath + " is in use by another program";
     mFd = ::open(link.device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (mFd < 0) {
         // EBUSY: another program holds it in exclusive mode (TIOCEXCL).
-        error = errno == EBUSY ? busy : "cannot open " + mPath + ": " + std::strerror(errno);
+        mBusy = errno == EBUSY;
+        error = mBusy ? busy : "cannot open " + mPath + ": " + std::strerror(errno);
         return false;
     }
     // The lock terminal programs take; a second vemlink takes it too.
     if (flock(mFd, LOCK_EX | LOCK_NB) < 0) {
-        error = errno == EWOULDBLOCK ? busy : "cannot lock " + mPath + ": " + std::strerror(errno);
+        mBusy = errno == EWOULDBLOCK;
+        error = mBusy ? busy : "cannot lock " + mPath + ": " + std::strerror(errno);
         release(false);
         return false;
     }
     termios tio{};
-    if (tcgetattr(mFd, &mOld) < 0) {
+    if (tcgetattr(mFd, &tio) < 0) {
         error = "cannot configure " + mPath + ": " + std::strerror(errno);
         release(false);
         return false;
     }
+    if (!mSaved)
+        mOld = tio;
     mSaved = true;
     // No further opens, except by root, while this one lasts.
     mExclusive = ioctl(mFd, TIOCEXCL) == 0;
-    tio = mOld;
     cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 1;
@@ -136,67 +129,10 @@ bool Device::open(const LinkOptions &link, std::string &error)
     return true;
 }
 
-bool Device::reopen(const LineSettings &line)
-{
-    const auto now = std::chrono::steady_clock::now();
-    if (mFd >= 0 || now - mTried < std::chrono::milliseconds(RETRY_MS))
-        return mFd >= 0;
-    mTried = now;
-    LinkOptions link;
-    const std::string path = mPath;
-    link.device = path.c_str();
-    link.line = line;
-    std::string error;
-    return open(link, error);
-}
-
 bool Device::vanished() const
 {
     struct stat st {};
     return mFd >= 0 && stat(mPath.c_str(), &st) < 0 && errno == ENOENT;
-}
-
-StopSignals::StopSignals()
-{
-    gStop = 0;
-    struct sigaction sa {};
-    sa.sa_handler = onStop;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = 0; // no SA_RESTART: a blocking call returns EINTR
-    sigset_t block;
-    sigemptyset(&block);
-    for (size_t i = 0; i < NSTOPS; ++i) {
-        sigaction(STOPS[i], &sa, &mOld[i]);
-        sigaddset(&block, STOPS[i]);
-    }
-    // A reader of the listing that goes away shows as EPIPE, not as death.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, &mOldPipe);
-    sigprocmask(SIG_BLOCK, &block, &mOldMask);
-}
-
-StopSignals::~StopSignals()
-{
-    sigprocmask(SIG_SETMASK, &mOldMask, nullptr);
-    for (size_t i = 0; i < NSTOPS; ++i)
-        sigaction(STOPS[i], &mOld[i], nullptr);
-    sigaction(SIGPIPE, &mOldPipe, nullptr);
-}
-
-bool StopSignals::stopped() const
-{
-    return gStop != 0;
-}
-
-int StopSignals::wait(pollfd *fds, nfds_t n, int timeoutMs) const
-{
-    sigset_t open = mOldMask;
-    for (const int s : STOPS)
-        sigdelset(&open, s);
-    timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000};
-    return ppoll(fds, n, timeoutMs < 0 ? nullptr : &limit, &open);
 }
 
 bool writeAll(int fd, const unsigned char *p, size_t n, const StopSignals &stop)

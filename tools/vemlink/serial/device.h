@@ -17,6 +17,7 @@
 #include <termios.h>
 
 #include "serial/line.h"
+#include "serial/signals.h"
 
 // What the command line says about the link.
 struct LinkOptions {
@@ -55,13 +56,16 @@ public:
     // then closed again.
     bool open(const LinkOptions &link, std::string &error);
 
-    // The device went away (a hang-up, EIO, its path gone): closes it at
-    // once, without waiting on its output or restoring its settings.
-    void lose() { release(false); }
+    // The settings put back at the end are those the device had when it
+    // was first opened: an open after close() keeps them.
 
-    // After lose(): opens the path again with line, at most once every
-    // RETRY_MS. True when it is back.
-    bool reopen(const LineSettings &line);
+    // Closes the device. With restore (it still answers: only its path went
+    // away), its output drains and its first settings are put back as at
+    // the end; without (it hung up or failed), it is closed at once.
+    void close(bool restore) { release(restore); }
+
+    // The last open() failed because another program holds the device.
+    bool busy() const { return mBusy; }
 
     // True when the device is open but its path no longer exists.
     bool vanished() const;
@@ -74,34 +78,10 @@ private:
     std::string mPath;
     std::chrono::steady_clock::time_point mTried{};
     int mFd = -1;
-    bool mSaved = false;
+    bool mSaved = false; // mOld holds the first settings
+    bool mBusy = false;
     bool mExclusive = false;
     termios mOld{};
-};
-
-// While an object lives, SIGINT, SIGTERM, SIGHUP and SIGQUIT set a flag
-// instead of ending the process, and they are delivered only while wait()
-// waits, so a signal cannot slip in between a look at the flag and the wait.
-// SIGPIPE is ignored: a closed standard output comes back as EPIPE. Make
-// one before the device is touched; one object at a time.
-class StopSignals {
-public:
-    StopSignals();
-    StopSignals(const StopSignals &) = delete;
-    StopSignals &operator=(const StopSignals &) = delete;
-    ~StopSignals();
-
-    bool stopped() const;
-
-    // poll(2) on fds for up to timeoutMs (-1: no limit). Returns what
-    // ppoll(2) returns; -1 with errno EINTR when a signal came.
-    int wait(pollfd *fds, nfds_t n, int timeoutMs) const;
-
-private:
-    static const size_t NSTOPS = 4;
-    sigset_t mOldMask{};
-    struct sigaction mOld[NSTOPS] {};
-    struct sigaction mOldPipe {};
 };
 
 // Seconds since a start, for the time column.

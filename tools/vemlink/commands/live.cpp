@@ -1,0 +1,47 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
+#include "commands/live.h"
+
+#include <cstdio>
+
+#include "listing/lister.h"
+#include "listing/output.h"
+
+std::string eventPrefix(double seconds, char mark)
+{
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%10.6f %c ", seconds, mark);
+    return prefix;
+}
+
+void reportEvent(const char *command, const ReconnectingDevice &device, DeviceEvent event,
+                 const std::string &prefix)
+{
+    const std::string &path = device.path();
+    switch (event) {
+    case DeviceEvent::GONE:
+        output::info(command, path + ": " + device.why() + "; waiting for it to come back");
+        break;
+    case DeviceEvent::BACK:
+        output::info(command, path + " is back");
+        break;
+    case DeviceEvent::BUSY:
+        output::error(command, path + " is back but in use by another program; waiting");
+        break;
+    case DeviceEvent::FOREIGN:
+        output::error(command, path + " is another adapter now; left alone, waiting");
+        break;
+    case DeviceEvent::NONE:
+    case DeviceEvent::ENDED:
+        return;
+    }
+    output::line(prefix + eventWords(event) + "\n");
+}
+
+void runningSummary(const char *command, const Lister *const listers[], const char *const labels[],
+                    int n)
+{
+    for (int i = 0; i < n; ++i)
+        output::info(command, listers[i]->summary(labels[i]));
+}

@@ -1,0 +1,64 @@
+// SPDX-FileCopyrightText: 2026 The vemutils authors
+// SPDX-License-Identifier: MIT
+
+#ifndef VEMLINK_LIVE_H
+#define VEMLINK_LIVE_H
+
+// What the live commands (tap, decode --device, monitor) share: the
+// options the extcap entry fills in as the command line does, and one way
+// of telling a device's comings and goings and the running summary.
+#include <functional>
+#include <string>
+
+#include "serial/device.h"
+#include "serial/reconnect.h"
+
+class Lister;
+
+// Set by the extcap entry, left as they are by the command line.
+struct LiveHooks {
+    // Standard error carries errors only: Wireshark shows every line as one.
+    bool quiet = false;
+    // The capture's reader going away ends the command (Wireshark stopped).
+    bool endWithCapture = false;
+    // Told the path of the application's end once the tap has made it.
+    std::function<void(const std::string &appEnd)> appEnd;
+};
+
+// What the command line asks of a tap.
+struct TapOptions {
+    LinkOptions link;
+    const char *linkPath = nullptr;
+    const char *prefix = nullptr; // --save
+    const char *pcap = nullptr;
+    bool force = false;
+    bool reconnect = true;
+};
+
+int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks);
+
+class Capture;
+class FrameSink;
+class StopSignals;
+
+// decode --device: lists the frames a device sends, at the line of link.
+int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool timed,
+               Capture &capture, FrameSink *sink, const StopSignals &stop, const LiveHooks &hooks);
+
+// monitor: lists both lines of a link through adapters a and b.
+int listMonitor(const char *name, const LinkOptions &link, const char *a, const char *b,
+                bool reconnect, const char *pcap, const LiveHooks &hooks);
+
+// Lists a device's event in the words every command uses, after prefix
+// (the time and mark columns), and says it on standard error for command.
+void reportEvent(const char *command, const ReconnectingDevice &device, DeviceEvent event,
+                 const std::string &prefix);
+
+// The listing's prefix of an event at seconds, with a direction mark.
+std::string eventPrefix(double seconds, char mark);
+
+// The running summary of each lister on standard error (SIGUSR1).
+void runningSummary(const char *command, const Lister *const listers[], const char *const labels[],
+                    int n);
+
+#endif
