@@ -88,8 +88,10 @@ public:
             if (errno != EINTR)
                 mStatus =
                     failure(mName, std::string("writing the device: ") + std::strerror(errno));
+            mCut = errno == EINTR;
             return false;
         }
+        ++mWritten;
         if (mReply)
             listReply();
         return mStatus == STATUS_OK && !output::broken() && !mStop.stopped();
@@ -123,9 +125,13 @@ public:
         return false;
     }
 
-    // The summary of what came back; the exit status.
+    // The summary of what came back; the exit status. A stop signal that
+    // cut a frame's write short is a failure: not everything was written.
     int finish()
     {
+        if (mCut)
+            mStatus = failure(mName, "stopped after " + std::to_string(mWritten) + " of " +
+                                         std::to_string(mSent) + " frames were written");
         if (mReply) {
             mLister.setPrefix("           <");
             mLister.finish(" <");
@@ -196,7 +202,9 @@ private:
     cHDLC mFramer;
     Lister mLister;
     Clock mClock;
-    long mSent = 0;
+    long mSent = 0;    // frames begun
+    long mWritten = 0; // of those, written whole
+    bool mCut = false; // a stop came in the middle of a write
     int mStatus = STATUS_OK;
 };
 
@@ -274,8 +282,10 @@ int runSend(int argc, char **argv)
             sender.finish();
             return payloadTooLong(name, text.size(), true);
         }
-        if (stop.stopped())
-            return sender.finish();
+        if (stop.stopped()) {
+            sender.finish();
+            return failure(name, "stopped before the payload was read; no frame was written");
+        }
         sender.send(reinterpret_cast<const unsigned char *>(text.data()), text.size());
         return sender.finish();
     }
