@@ -4,11 +4,23 @@
 """Frames over a pyserial port."""
 
 import collections
+import contextlib
 import time
 
 import serial
 
 from ._vemutils import Framer
+
+@contextlib.contextmanager
+def _kept(port, name):
+    """Puts port.<name> back to its value on entry when the block ends,
+    however it ends."""
+    saved = getattr(port, name)
+    try:
+        yield
+    finally:
+        if getattr(port, name) != saved:
+            setattr(port, name, saved)
 
 
 class Link:
@@ -40,8 +52,27 @@ class Link:
     def receive(self, timeout=1.0):
         """The next intact payload, or None when timeout seconds pass first.
 
-        timeout=None waits for as long as it takes.
+        timeout=0 waits for nothing: it takes in what is already waiting in
+        the port and returns a payload if that completes one. timeout=None
+        waits for as long as it takes. The port's timeout is left as it
+        was, however the call ends.
         """
+        if not self._pending:
+            if timeout is not None and timeout <= 0:
+                self._take_waiting()
+            else:
+                with _kept(self.serial, "timeout"):
+                    self._wait_for_payload(timeout)
+        return self._pending.popleft() if self._pending else None
+
+    def _take_waiting(self):
+        """Feeds the framer what is waiting in the port, if anything."""
+        waiting = self.serial.in_waiting
+        if waiting:
+            self._pending.extend(self.framer.feed(self.serial.read(waiting)))
+
+    def _wait_for_payload(self, timeout):
+        """Reads until a payload is complete or timeout seconds pass."""
         deadline = None if timeout is None else time.monotonic() + timeout
         while not self._pending:
             if deadline is None:
@@ -49,12 +80,11 @@ class Link:
             else:
                 wait = deadline - time.monotonic()
                 if wait <= 0:
-                    return None
+                    return
             self.serial.timeout = wait
             data = self.serial.read(max(1, self.serial.in_waiting))
             if data:
                 self._pending.extend(self.framer.feed(data))
-        return self._pending.popleft()
 
     def request(self, payload, timeout=1.0):
         """Sends payload and returns the next intact payload.

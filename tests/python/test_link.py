@@ -3,6 +3,7 @@
 
 """Link over a real pseudo-terminal, the test playing the device."""
 
+import os
 import time
 
 import pytest
@@ -13,6 +14,15 @@ from fake_device import FakeDevice
 
 # The machine may be loaded and the suite may run under emulation.
 TIMEOUT = 10.0
+FRAMER = vemutils.Framer()
+
+
+def wait_in_port(link, count):
+    """Waits until count bytes are waiting in the link's port."""
+    deadline = time.monotonic() + TIMEOUT
+    while link.serial.in_waiting < count:
+        assert time.monotonic() < deadline, "the bytes never reached the port"
+        time.sleep(0.01)
 
 
 def test_request_and_reply(device):
@@ -60,3 +70,40 @@ def test_open_serial_and_url():
     with vemutils.Link("loop://") as link:
         link.send(b"looped")
         assert link.receive(timeout=TIMEOUT) == b"looped"
+
+
+def test_receive_without_waiting(device):
+    """timeout=0 takes in what is already in the port and waits for nothing."""
+    frame = FRAMER.frame(b"ready")
+    with vemutils.Link(device.path) as link:
+        assert link.receive(timeout=0) is None
+        device.write(frame[:-3])
+        wait_in_port(link, len(frame) - 3)
+        assert link.receive(timeout=0) is None       # taken in, not complete yet
+        assert link.serial.in_waiting == 0
+        device.write(frame[-3:] + frame)
+        wait_in_port(link, 3 + len(frame))
+        assert link.receive(timeout=0) == b"ready"
+        assert link.receive(timeout=0) == b"ready"   # queued by the same read
+        assert link.receive(timeout=0) is None
+
+
+def test_receive_leaves_the_port_timeout():
+    """However receive ends, the caller's port keeps its own timeout."""
+    with FakeDevice() as device:
+        port = serial.Serial(device.path, 115200, timeout=None)
+        link = vemutils.Link(port)
+        link.send(b"echo me")
+        assert link.receive(timeout=TIMEOUT) == b"echo me"
+        assert port.timeout is None
+        assert link.receive(timeout=0.05) is None
+        assert port.timeout is None
+        port.close()
+    master, slave = os.openpty()
+    port = serial.Serial(os.ttyname(slave), 115200, timeout=None)
+    os.close(slave)
+    os.close(master)                                 # the line hangs up
+    with pytest.raises(OSError):
+        vemutils.Link(port).receive(timeout=TIMEOUT)
+    assert port.timeout is None
+    port.close()
