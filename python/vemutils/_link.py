@@ -89,8 +89,14 @@ class Link:
     def request(self, payload, timeout=1.0):
         """Sends payload and returns the next intact payload.
 
+        First discards whatever came before: input waiting in the port, a
+        frame partly received and payloads received but not yet asked for,
+        so that a late reply to an earlier request cannot answer this one.
         Raises TimeoutError when none arrives within timeout seconds.
         """
+        self.serial.reset_input_buffer()
+        self.framer.reset()
+        self._pending.clear()
         self.send(payload)
         reply = self.receive(timeout)
         if reply is None:

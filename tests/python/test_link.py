@@ -88,6 +88,26 @@ def test_receive_without_waiting(device):
         assert link.receive(timeout=0) is None
 
 
+@pytest.mark.parametrize("late, drawn", [
+    (FRAMER.frame(b"late"), []),
+    (FRAMER.frame(b"late") + FRAMER.frame(b"later"), [b"late"]),
+    # All but its closing flag: the opening flag of the next frame would end it.
+    (FRAMER.frame(b"late")[:-1], [None]),
+], ids=["in-port", "in-queue", "in-framer"])
+def test_request_discards_a_late_reply(late, drawn):
+    """A reply that comes after its request gave up never answers the next one,
+    wherever it is when the next request starts."""
+    with FakeDevice(answer=lambda payload: None if payload == b"slow" else payload) as device:
+        with vemutils.Link(device.path) as link:
+            with pytest.raises(TimeoutError):
+                link.request(b"slow", timeout=0.1)
+            device.write(late)
+            wait_in_port(link, len(late))
+            for payload in drawn:
+                assert link.receive(timeout=0) == payload
+            assert link.request(b"fresh", timeout=TIMEOUT) == b"fresh"
+
+
 def test_receive_leaves_the_port_timeout():
     """However receive ends, the caller's port keeps its own timeout."""
     with FakeDevice() as device:
