@@ -4,7 +4,11 @@
 """Link over a real pseudo-terminal, the test playing the device."""
 
 import os
+import select
+import termios
+import threading
 import time
+import tty
 
 import pytest
 import serial
@@ -127,3 +131,42 @@ def test_receive_leaves_the_port_timeout():
         vemutils.Link(port).receive(timeout=TIMEOUT)
     assert port.timeout is None
     port.close()
+
+
+@pytest.mark.parametrize("hold", ["output-stopped", "never-read"])
+def test_send_held_back_raises(hold):
+    """A port that takes no more (its output stopped as by an XOFF, or a
+    reader that never reads) makes send raise TimeoutError in its own
+    bound, naming the port, instead of hanging."""
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    port = serial.Serial(os.ttyname(slave), 115200, write_timeout=None)
+    if hold == "output-stopped":
+        termios.tcflow(port.fd, termios.TCOOFF)
+    raised = []
+    stop = threading.Event()
+
+    def send_until_held():
+        link = vemutils.Link(port)
+        try:
+            while not stop.is_set():
+                link.send(bytes(1000))
+        except TimeoutError as e:
+            raised.append(e)
+
+    sender = threading.Thread(target=send_until_held, daemon=True)
+    sender.start()
+    sender.join(TIMEOUT)
+    hung = sender.is_alive()
+    # Let a hung sender go before failing, so that it leaves nothing behind.
+    stop.set()
+    termios.tcflow(port.fd, termios.TCOON)
+    while sender.is_alive():
+        if select.select([master], [], [], 0.1)[0]:
+            os.read(master, 65536)
+    port.close()
+    os.close(slave)
+    os.close(master)
+    assert not hung, "send hung"
+    assert len(raised) == 1 and port.port in str(raised[0])
+    assert port.write_timeout is None
