@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,6 +189,14 @@ bool Capture::open(const char *path, const std::string &name, const StopSignals 
         return false;
     }
     return true;
+}
+
+bool Capture::readerGone() const
+{
+    if (!mStream || mOut.fd() < 0)
+        return false;
+    pollfd out{mOut.fd(), POLLOUT, 0};
+    return poll(&out, 1, 0) > 0 && (out.revents & POLLERR) != 0;
 }
 
 void Capture::discard()

@@ -60,6 +60,10 @@ public:
     // A write failed: the capture stopped (its reader went away).
     bool failed() const { return !mError.empty(); }
 
+    // The capture's reader has gone, seen without writing: a pipe or FIFO
+    // with no reader left (Wireshark stopped or died while nothing came).
+    bool readerGone() const;
+
     bool active() const { return mWriter != nullptr; }
 
     // Writes queued records as far as the reader takes them now.

@@ -170,7 +170,7 @@ int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSin
             break;
         output::flush();
         capture.flush();
-        if (hooks.endWithCapture && capture.failed())
+        if (hooks.endWithCapture && (capture.failed() || capture.readerGone()))
             break;
     }
     lister.finish();

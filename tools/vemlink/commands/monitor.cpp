@@ -144,7 +144,7 @@ int Monitor::run(Capture &capture)
         }
         output::flush();
         capture.flush();
-        if (mHooks.endWithCapture && capture.failed())
+        if (mHooks.endWithCapture && (capture.failed() || capture.readerGone()))
             break;
     }
     return finish(capture);

@@ -392,7 +392,7 @@ int Tap::run()
         }
         output::flush();
         mCapture.flush();
-        if (mHooks.endWithCapture && mCapture.failed())
+        if (mHooks.endWithCapture && (mCapture.failed() || mCapture.readerGone()))
             break;
     }
     return finish();
@@ -426,6 +426,9 @@ bool Tap::pollOnce()
     onDevice(fds[0].revents);
     onApplication(fds[1].revents);
     onTick();
+    // Looks at the device at most every Device::RETRY_MS itself.
+    if (mFault.empty())
+        onEvent(mDevice.tick(mLine));
     return true;
 }
 
@@ -475,7 +478,6 @@ void Tap::onTick()
     mTicked = now;
     if (!mExtproc)
         follow();
-    onEvent(mDevice.tick(mLine));
 }
 
 // DEVICE went away or came back. While it is gone the application's end
