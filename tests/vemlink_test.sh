@@ -105,10 +105,14 @@ grep -q 'cHDLCFramer.*Creating Framer' "$tmp/logged/demo.log" 2>/dev/null ||
   fail "log.config relative to the configuration was not used"
 
 # --- help, and bad arguments: status 2 and nothing on standard output
-for sub in "" demo encode decode tap send; do
+# Each help is a synopsis for one screen that points to the manual page,
+# where the options, statuses, signals and exit status are told.
+for sub in "" demo encode decode tap send monitor extcap; do
   # shellcheck disable=SC2086
   vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
   grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
+  [ "$(wc -l <"$tmp/out")" -le 24 ] || fail "'$sub --help' takes $(wc -l <"$tmp/out") lines, over a screen"
+  grep -q 'vemlink(1)' "$tmp/out" || fail "'$sub --help' does not point to vemlink(1)"
 done
 vemlink --version | grep -qx 'vemlink [0-9][0-9]*\.[0-9][0-9]*\.[0-9][0-9]*' ||
   fail "--version does not print 'vemlink VERSION'"

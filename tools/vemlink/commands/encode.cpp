@@ -11,18 +11,18 @@
 
 namespace {
 
-const char *const USAGE = "usage: vemlink encode [--raw] [HEX...|-]\n"
-                          "\n"
-                          "Prints the frame for one payload as upper-case hex on one line.\n"
-                          "The payload is given in hex (pairs of digits, whitespace allowed\n"
-                          "between pairs, several arguments joined), or read raw from standard\n"
-                          "input with '-' or no argument. It may hold 0 to 1021 bytes; no more\n"
-                          "input is read than that, and a longer payload ends with exit\n"
-                          "status 2.\n"
-                          "\n"
-                          "  --raw    write the frame's bytes themselves, for a pipe or a file\n"
-                          "\n"
-                          "  vemlink encode 61 62 63     prints 7E 61 62 63 25 9E 7E\n";
+const char *const USAGE =
+    "usage: vemlink encode [--raw] [HEX...|-]\n"
+    "\n"
+    "Prints the frame for one payload of 0 to 1021 bytes, as hex on one line.\n"
+    "The payload is given in hex, or read raw from standard input with '-' or no\n"
+    "argument.\n"
+    "\n"
+    "  --raw    write the frame's bytes themselves\n"
+    "\n"
+    "  vemlink encode 61 62 63     prints 7E 61 62 63 25 9E 7E\n"
+    "\n"
+    "See vemlink(1) for the exit status.\n";
 
 } // namespace
 
