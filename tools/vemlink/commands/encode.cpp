@@ -8,6 +8,7 @@
 #include "cli.h"
 #include "hdlc.h"
 #include "listing/hex.h"
+#include "listing/output.h"
 
 namespace {
 
@@ -68,11 +69,14 @@ int runEncode(int argc, char **argv)
     int frameLen = 0;
     cHDLC framer;
     framer.frameData(payload.data(), len, frame.data(), &frameLen);
+    // Through the listing's output, which reports a closed standard output.
+    std::string text;
     if (raw) {
-        std::fwrite(frame.data(), 1, static_cast<size_t>(frameLen), stdout);
+        text.assign(reinterpret_cast<const char *>(frame.data()), static_cast<size_t>(frameLen));
     } else {
-        printHex(stdout, frame.data(), static_cast<size_t>(frameLen));
-        std::fputc('\n', stdout);
+        appendHex(text, frame.data(), static_cast<size_t>(frameLen));
+        text += '\n';
     }
+    output::line(text);
     return finishOutput(name);
 }

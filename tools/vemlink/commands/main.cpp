@@ -3,6 +3,7 @@
 
 // vemlink: shows libvemutils at work on a byte-stream link, and takes link
 // bytes apart for whoever is debugging one.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -29,10 +30,23 @@ const char *const USAGE =
     "'vemlink COMMAND --help' gives a command's options; vemlink(1) is the\n"
     "reference.\n";
 
+// The commands that run on a link handle their signals themselves.
+bool setsOwnSignals(const char *command)
+{
+    for (const char *live : {"tap", "send", "monitor", "extcap"})
+        if (std::strcmp(command, live) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // A reader of standard output that goes away is reported (EPIPE, "standard
+    // output was closed"), not a death by SIGPIPE.
+    if (argc < 2 || !setsOwnSignals(argv[1]))
+        std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         std::fputs(USAGE, stderr);
         return STATUS_USAGE;
