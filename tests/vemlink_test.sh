@@ -62,6 +62,27 @@ vemlink decode "$tmp/noise" >"$tmp/listing"
 grep -Eq '^ +0 +3000  partial +55( 55){2045} \.\.\.  \|U{2046}\|$' "$tmp/listing" ||
   fail "3000 bytes without a flag: $(cut -c1-60 "$tmp/listing" | sed -n 2p)"
 
+# A reader of standard output that has gone (a closed pipe): a message and
+# status 1, not a death by SIGPIPE. The reader is waited for, so the pipe is
+# closed before vemlink writes.
+while IFS='|' read -r say args; do
+  exec {closed}> >(:)
+  wait $!
+  # shellcheck disable=SC2086
+  vemlink $args 1>&"$closed" 2>"$tmp/err"
+  status=$?
+  exec {closed}>&-
+  [ $status -eq 1 ] && grep -qF "$say" "$tmp/err" ||
+    fail "'$args' into a closed pipe: exit status $status, not 1 with '$say': $(cat "$tmp/err")"
+done <<CLOSED
+vemlink encode: standard output was closed|encode 61
+vemlink encode: standard output was closed|encode --raw 61
+vemlink decode: standard output was closed|decode $golden/capture.bin
+vemlink decode: standard output was closed|decode --hex /dev/null
+vemlink --version: |--version
+vemlink encode: |encode --help
+CLOSED
+
 # --- round trips: decode gives back what encode framed, up to 1021 bytes
 limit=$(for i in $(seq 0 1020); do printf '%02X ' $(((i * 37 + 11) % 256)); done)
 for payload in "" "7E" "7D 7E 7D 7D 7E" "00 11 7E 22" "${limit% }"; do
@@ -105,10 +126,14 @@ grep -q 'cHDLCFramer.*Creating Framer' "$tmp/logged/demo.log" 2>/dev/null ||
   fail "log.config relative to the configuration was not used"
 
 # --- help, and bad arguments: status 2 and nothing on standard output
-for sub in "" demo encode decode tap send; do
+# Each help is a synopsis for one screen that points to the manual page,
+# where the options, statuses, signals and exit status are told.
+for sub in "" demo encode decode tap send monitor extcap; do
   # shellcheck disable=SC2086
   vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
   grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
+  [ "$(wc -l <"$tmp/out")" -le 24 ] || fail "'$sub --help' takes $(wc -l <"$tmp/out") lines, over a screen"
+  grep -q 'vemlink(1)' "$tmp/out" || fail "'$sub --help' does not point to vemlink(1)"
 done
 vemlink --version | grep -qx 'vemlink [0-9][0-9]*\.[0-9][0-9]*\.[0-9][0-9]*' ||
   fail "--version does not print 'vemlink VERSION'"

@@ -29,27 +29,15 @@ namespace {
 const char *const USAGE =
     "usage: vemlink demo [--config FILE]\n"
     "\n"
-    "Sends packets over a pseudo-terminal pair, one end framing them with\n"
-    "cHDLC::frameData, the other reading the link in chunks and feeding every\n"
-    "byte to cHDLC::unFrameByte. Command packets are split with\n"
-    "cArgParser::parseList and compared word by word with what was sent.\n"
-    "Progress goes to standard error when it is a terminal; the summary goes\n"
-    "to standard output.\n"
+    "Carries packets over a pseudo-terminal pair, framed at one end and taken\n"
+    "apart byte by byte at the other, with bit errors on the wire if asked, and\n"
+    "checks every one.\n"
     "\n"
-    "  --config FILE   a properties file (key=value lines, no spaces around\n"
-    "                  '='); every key is optional:\n"
-    "      demo.packets=20000           packets to send\n"
-    "      demo.payload_min=0           smallest binary payload, bytes\n"
-    "      demo.payload_max=1021        largest binary payload, bytes (<= 1021)\n"
-    "      demo.errors_per_million=0    bits flipped on the wire, per million bytes\n"
-    "      demo.seed=1                  seed of the traffic and of the errors\n"
-    "      log.config=                  log4cpp.properties to configure logging\n"
-    "                                   with; relative to FILE's folder\n"
+    "  --config FILE   a properties file of settings: demo.packets,\n"
+    "                  demo.payload_min, demo.payload_max,\n"
+    "                  demo.errors_per_million, demo.seed, log.config\n"
     "\n"
-    "Exit status 0 when no corrupt packet was accepted and, if no error was\n"
-    "injected, every packet arrived intact; 1 otherwise; 2 on bad arguments\n"
-    "or settings, or a configuration file that cannot be read (the reason goes\n"
-    "to standard error, before any output).\n";
+    "See vemlink(1) for the settings and the exit status.\n";
 
 // Without any byte moving for this long the link is taken to be stuck.
 const int STALL_MS = 3000;

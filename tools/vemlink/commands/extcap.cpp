@@ -30,12 +30,10 @@ const char *const USAGE =
     "                      [--databits 5|6|7|8] [--parity P] [--stopbits 1|2]\n"
     "                      [--flow F] [--rtscts]\n"
     "\n"
-    "The extcap side of vemlink, run by Wireshark through the entry the vemlink\n"
-    "package installs in Wireshark's extcap folder. --capture streams pcapng\n"
-    "into FIFO until SIGTERM. MODE is tap (default: 'vemlink tap PATH'), listen\n"
-    "('vemlink decode --device PATH') or monitor ('vemlink monitor PATH\n"
-    "DEVICE2'). tshark passes the settings as -o extcap.vemlink.device:PATH,\n"
-    "-o extcap.vemlink.mode:tap and so on.\n";
+    "Run by Wireshark through the extcap entry: --capture streams pcapng into\n"
+    "FIFO until SIGTERM. MODE is tap (the default), listen or monitor.\n"
+    "\n"
+    "See vemlink(1), LOOKING AT A LINK IN WIRESHARK.\n";
 
 // The extcap control protocol: a 'T', three bytes of length (big-endian),
 // the control number, the command, the payload.

@@ -19,38 +19,19 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink send --device PATH [--baud N] [--databits 5|6|7|8] [--parity P]\n"
-    "                    [--stopbits 1|2] [--flow F] [--reply SECONDS] [--lines]\n"
+    "usage: vemlink send --device PATH [LINE OPTIONS] [--reply SECONDS] [--lines]\n"
     "                    [HEX...|-]\n"
     "\n"
-    "Frames one payload with cHDLC::frameData and writes the frame to the\n"
-    "device (locked as for 'vemlink tap', set raw, 115200 8N1 unless told\n"
-    "otherwise; its settings are put back once the frame has drained, waiting\n"
-    "at most 2 s). The payload is given in hex, as for 'vemlink encode', or\n"
-    "read raw from standard input with '-' or no argument; 0 to 1021 bytes.\n"
-    "No more input is read than that: a longer payload ends the command with\n"
-    "exit status 2.\n"
+    "Frames one payload (hex arguments, or raw standard input) and writes it to\n"
+    "the device.\n"
     "\n"
-    "  --device PATH     the serial device\n"
+    "  --device PATH           the serial device\n"
     "  {LINE}\n"
-    "  --lines           read text lines from standard input and send each,\n"
-    "                    without its newline, as one frame: a command console\n"
-    "  --reply SECONDS   after each frame, list the frames the device sends\n"
-    "                    back within SECONDS of that frame (for example 0.5),\n"
-    "                    as the lines of 'vemlink decode' after the seconds\n"
-    "                    since the start and '<'; a summary line follows at\n"
-    "                    the end. What the device sent before the first frame\n"
-    "                    is discarded; only frames that begin after a frame\n"
-    "                    was written count as its reply. With --lines, frames\n"
-    "                    that come between commands are listed as they come.\n"
-    "                    A listing that standard output cannot take at once\n"
-    "                    loses lines, not replies (see 'vemlink tap --help').\n"
+    "  --lines                 send each line of standard input as one frame\n"
+    "  --reply SECONDS         list the frames the device sends back within SECONDS\n"
+    "                          of each frame\n"
     "\n"
-    "Exit status 0 when everything was written and, with --reply, an intact\n"
-    "frame came back after each frame sent; 1 when the device cannot be\n"
-    "opened or set up or is in use, a write fails, a reply is missing, or\n"
-    "standard output is closed; 2 on bad arguments or a payload over 1021\n"
-    "bytes. SIGINT, SIGTERM, SIGHUP or SIGQUIT stops it.\n";
+    "See vemlink(1) for the replies, signals and exit status.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
