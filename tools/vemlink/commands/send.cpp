@@ -112,7 +112,7 @@ public:
     {
         if (mCut)
             mStatus = failure(mName, "stopped after " + std::to_string(mWritten) + " of " +
-                                         std::to_string(mSent) + " frames were written");
+                                         std::to_string(mSent) + " frames");
         if (mReply) {
             mLister.setPrefix("           <");
             mLister.finish(" <");
