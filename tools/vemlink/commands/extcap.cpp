@@ -81,7 +81,9 @@ int takeExtcapLine(int argc, char **argv, int &i, LinkOptions &link, std::string
     if (eq != nullptr && eq[1] == '\0' && std::strncmp(argv[i], "--", 2) == 0)
         return takeLineOption(argc, argv, i, link.line, error) == 0 ? 0 : 1;
     if (i + 1 < argc && argv[i + 1][0] == '\0' && std::strncmp(argv[i], "--", 2) == 0) {
-        int j = i;
+        // Whether it is a line option at all, asked of the option alone
+        // with a stand-in value: j indexes pair, not argv.
+        int j = 0;
         char *pair[] = {argv[i], const_cast<char *>("0")};
         LineSettings ignored;
         if (takeLineOption(2, pair, j, ignored, error) == 0)
