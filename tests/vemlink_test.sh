@@ -251,5 +251,28 @@ ARGS
 vemlink >/dev/null 2>&1
 [ $? -eq 2 ] || fail "no command does not exit 2"
 
+# The extcap entry as Wireshark calls it with a field left blank: the
+# option comes with an empty value. A blank line option keeps its default;
+# a blank --device or --device2 is a missing one.
+extcap_blank() { # STATUS WANT ARGS...: the exit status and a line of standard error
+  local want_status=$1 want=$2
+  shift 2
+  vemlink extcap "$@" >/dev/null 2>"$tmp/err" </dev/null
+  local status=$?
+  if [ $status -ne "$want_status" ] || ! grep -qF -- "$want" "$tmp/err"; then
+    fail "extcap $*: exit status $status, not $want_status with '$want': $(cat "$tmp/err")"
+  fi
+}
+extcap_blank 2 "--capture needs --device" --capture --fifo "$tmp/blank.pcapng" --device ""
+extcap_blank 2 "monitor needs --device2" --capture --fifo "$tmp/blank.pcapng" \
+  --device /dev/null --mode monitor --device2 ""
+extcap_blank 1 "cannot open $tmp/no-tty: No such file or directory" --capture \
+  --fifo "$tmp/blank.pcapng" --device "$tmp/no-tty" --baud "" --parity "" --flow= --stopbits ""
+[ -e "$tmp/blank.pcapng" ] && fail "extcap left its capture behind when the device failed"
+if ! vemlink extcap --extcap-interfaces --baud "" --databits "" >"$tmp/out" 2>"$tmp/err" ||
+  ! grep -q '^interface {value=vemlink}' "$tmp/out"; then
+  fail "extcap --extcap-interfaces with blank line options: $(cat "$tmp/err")"
+fi
+
 [ $failures -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "vemlink: all checks passed"

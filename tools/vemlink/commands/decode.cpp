@@ -142,6 +142,124 @@ int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSin
     return captured != STATUS_OK && !hooks.endWithCapture ? captured : out;
 }
 
+// What the command line asks of decode.
+struct DecodeOptions {
+    LinkOptions link; // a live device, when link.device is set
+    const char *path = "-";
+    const char *pcap = nullptr;
+    bool hex = false;
+    bool timed = false;
+    bool outbound = false;
+    bool reconnect = true;
+};
+
+// What goes with what, checked once all the options are read. -1 when
+// they fit together, else STATUS_USAGE.
+int checkDecode(const char *name, const DecodeOptions &o, int paths)
+{
+    if (o.link.lineGiven && o.link.device == nullptr)
+        return usageError(name, "--baud, --databits, --parity, --stopbits and --flow need "
+                                "--device");
+    if (!o.reconnect && o.link.device == nullptr)
+        return usageError(name, "--no-reconnect needs --device");
+    if (o.link.device != nullptr && paths > 0)
+        return usageError(name, "--device or FILE, not both");
+    if (o.link.device != nullptr && o.hex)
+        return usageError(name, "--hex reads text, not a device");
+    if (o.outbound && o.pcap == nullptr)
+        return usageError(name, "--outbound marks the frames of --pcap");
+    return -1;
+}
+
+// Reads the options into o. -1 when they are fine, else the exit status
+// (help printed, or a usage error said).
+int parseDecode(int argc, char **argv, DecodeOptions &o)
+{
+    const char *name = argv[0];
+    int paths = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (isHelp(arg)) {
+            std::fputs(withLineOptions(USAGE).c_str(), stdout);
+            return finishOutput(name);
+        }
+        std::string error;
+        const int taken = takeLinkOption(argc, argv, i, o.link, error);
+        if (taken < 0)
+            return usageError(name, error);
+        if (taken > 0)
+            continue;
+        if (std::strcmp(arg, "--no-reconnect") == 0)
+            o.reconnect = false;
+        else if (std::strcmp(arg, "--hex") == 0)
+            o.hex = true;
+        else if (std::strcmp(arg, "--time") == 0)
+            o.timed = true;
+        else if (std::strcmp(arg, "--outbound") == 0)
+            o.outbound = true;
+        else if (takeValue(argc, argv, i, "--pcap", o.pcap)) {
+            if (o.pcap == nullptr || *o.pcap == '\0')
+                return usageError(name, "--pcap needs a file");
+        } else if (isOption(arg))
+            return usageError(name, std::string("unknown option ") + arg);
+        else if (++paths > 1)
+            return usageError(name, "one input at a time");
+        else
+            o.path = arg;
+    }
+    return checkDecode(name, o, paths);
+}
+
+// Lists the frames of a capture written in hex; the exit status.
+int listHex(const char *name, const DecodeOptions &o, Capture &capture, FrameSink *sink)
+{
+    const int fd = openInput(o.path);
+    if (fd < 0)
+        return failure(name, std::string(o.path) + ": " + std::strerror(errno));
+    std::vector<unsigned char> text;
+    std::vector<unsigned char> bytes;
+    std::string error;
+    if (!readAll(fd, text))
+        return failure(name, std::string(o.path) + ": " + std::strerror(errno));
+    if (!parseHex(reinterpret_cast<const char *>(text.data()), text.size(), bytes, error))
+        return usageError(name, std::string(o.path) + ": bad hex: " + error);
+    Lister::header(o.timed);
+    Lister lister;
+    lister.setSink(sink);
+    if (o.timed)
+        lister.setPrefix("  0.000000  ");
+    lister.arrived();
+    lister.feed(bytes.data(), bytes.size());
+    lister.finish();
+    const int captured = capture.finish(name, 0);
+    const int status = finishOutput(name);
+    return captured != STATUS_OK ? captured : status;
+}
+
+// Lists what o names: a capture, standard input or a device; the exit
+// status.
+int decode(const char *name, const DecodeOptions &o)
+{
+    const StopSignals stop;
+    Capture capture;
+    std::string pcapError;
+    if (o.pcap != nullptr &&
+        !capture.open(o.pcap, o.link.device != nullptr ? o.link.device : o.path, stop, pcapError))
+        return stop.stopped() ? STATUS_OK : failure(name, pcapError);
+    FrameSink *sink = capture.active() ? capture.sink(o.outbound ? '>' : '<') : nullptr;
+    if (o.hex)
+        return listHex(name, o, capture, sink);
+    if (o.link.device != nullptr)
+        return listDevice(name, o.link, o.reconnect, o.timed, capture, sink, stop, LiveHooks());
+    const int fd = openInput(o.path);
+    if (fd < 0) {
+        capture.discard();
+        return failure(name, std::string(o.path) + ": " + std::strerror(errno));
+    }
+    return listLive(name, Source{o.path, fd, nullptr, LineSettings()}, o.timed, capture, sink,
+                    stop);
+}
+
 } // namespace
 
 int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool timed,
@@ -160,93 +278,7 @@ int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool t
 
 int runDecode(int argc, char **argv)
 {
-    const char *name = argv[0];
-    bool hex = false;
-    bool timed = false;
-    bool outbound = false;
-    const char *pcap = nullptr;
-    const char *path = "-";
-    int paths = 0;
-    LinkOptions link;
-    bool reconnect = true;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (isHelp(arg)) {
-            std::fputs(withLineOptions(USAGE).c_str(), stdout);
-            return finishOutput(name);
-        }
-        std::string error;
-        const int taken = takeLinkOption(argc, argv, i, link, error);
-        if (taken < 0)
-            return usageError(name, error);
-        if (taken > 0)
-            continue;
-        else if (std::strcmp(arg, "--no-reconnect") == 0)
-            reconnect = false;
-        else if (std::strcmp(arg, "--hex") == 0)
-            hex = true;
-        else if (std::strcmp(arg, "--time") == 0)
-            timed = true;
-        else if (std::strcmp(arg, "--outbound") == 0)
-            outbound = true;
-        else if (takeValue(argc, argv, i, "--pcap", pcap)) {
-            if (pcap == nullptr || *pcap == '\0')
-                return usageError(name, "--pcap needs a file");
-        } else if (isOption(arg))
-            return usageError(name, std::string("unknown option ") + arg);
-        else if (++paths > 1)
-            return usageError(name, "one input at a time");
-        else
-            path = arg;
-    }
-    if (link.lineGiven && link.device == nullptr)
-        return usageError(name, "--baud, --databits, --parity, --stopbits and --flow need "
-                                "--device");
-    if (!reconnect && link.device == nullptr)
-        return usageError(name, "--no-reconnect needs --device");
-    if (link.device != nullptr && paths > 0)
-        return usageError(name, "--device or FILE, not both");
-    if (link.device != nullptr && hex)
-        return usageError(name, "--hex reads text, not a device");
-    if (outbound && pcap == nullptr)
-        return usageError(name, "--outbound marks the frames of --pcap");
-
-    const StopSignals stop;
-    Capture capture;
-    std::string pcapError;
-    if (pcap != nullptr &&
-        !capture.open(pcap, link.device != nullptr ? link.device : path, stop, pcapError))
-        return stop.stopped() ? STATUS_OK : failure(name, pcapError);
-    FrameSink *sink = capture.active() ? capture.sink(outbound ? '>' : '<') : nullptr;
-
-    if (hex) {
-        const int fd = openInput(path);
-        if (fd < 0)
-            return failure(name, std::string(path) + ": " + std::strerror(errno));
-        std::vector<unsigned char> text;
-        std::vector<unsigned char> bytes;
-        std::string error;
-        if (!readAll(fd, text))
-            return failure(name, std::string(path) + ": " + std::strerror(errno));
-        if (!parseHex(reinterpret_cast<const char *>(text.data()), text.size(), bytes, error))
-            return usageError(name, std::string(path) + ": bad hex: " + error);
-        Lister::header(timed);
-        Lister lister;
-        lister.setSink(sink);
-        if (timed)
-            lister.setPrefix("  0.000000  ");
-        lister.arrived();
-        lister.feed(bytes.data(), bytes.size());
-        lister.finish();
-        const int captured = capture.finish(name, 0);
-        const int status = finishOutput(name);
-        return captured != STATUS_OK ? captured : status;
-    }
-
-    if (link.device != nullptr)
-        return listDevice(name, link, reconnect, timed, capture, sink, stop, LiveHooks());
-    const int fd = openInput(path);
-    if (fd < 0 && (capture.discard(), true))
-        return failure(name, std::string(path) + ": " + std::strerror(errno));
-    return listLive(name, Source{path, fd, nullptr, LineSettings()}, timed, capture, sink, stop);
+    DecodeOptions options;
+    const int status = parseDecode(argc, argv, options);
+    return status >= 0 ? status : decode(argv[0], options);
 }
