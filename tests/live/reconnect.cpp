@@ -37,7 +37,8 @@ void Plug::pull()
     adapter.reset();
 }
 
-Linked::Linked(Kind kind, Away how, const Live &test, const std::vector<std::string> &extra)
+Linked::Linked(Kind kind, Away how, const Live &test, const std::vector<std::string> &extra,
+               bool unusual)
     : kind(kind)
 {
     const int n = kind == Kind::MONITOR ? 2 : 1;
@@ -50,6 +51,8 @@ Linked::Linked(Kind kind, Away how, const Live &test, const std::vector<std::str
         plugs.push_back(std::make_unique<Plug>(test.path(std::string("ttyUSB-") + "AB"[k]), how,
                                                test.path("socat")));
         args.push_back(plugs.back()->path);
+        if (unusual)
+            before.push_back(unusualSettings(plugs.back()->dev.slave));
     }
     args.insert(args.end(), extra.begin(), extra.end());
     run = std::make_unique<Child>(args, test.path("listing"));
@@ -101,9 +104,19 @@ std::string Linked::event(int k, const std::string &what) const
     return mark + what + "\n";
 }
 
-int Linked::stop()
+int Linked::stop(int sig)
 {
-    return run->stop(kind == Kind::TAP ? SIGTERM : SIGINT);
+    if (sig == 0)
+        sig = kind == Kind::TAP ? SIGTERM : SIGINT;
+    return run->stop(sig);
+}
+
+bool Linked::settingsBack() const
+{
+    for (size_t k = 0; k < before.size(); ++k)
+        if (!live::settingsBack(plugs[k]->dev.slave, before[k]))
+            return false;
+    return !before.empty();
 }
 
 void goneAndBack(Linked &l, int k)

@@ -35,7 +35,10 @@ struct Plug {
 
 // A command on one plug (two for monitor), and frames through it.
 struct Linked {
-    Linked(Kind kind, Away how, const Live &test, const std::vector<std::string> &extra = {});
+    // With unusual, each device is given settings a command would not
+    // leave (unusualSettings) before the command starts; kept in before.
+    Linked(Kind kind, Away how, const Live &test, const std::vector<std::string> &extra = {},
+           bool unusual = false);
     ~Linked();
     Linked(const Linked &) = delete;
     Linked &operator=(const Linked &) = delete;
@@ -47,14 +50,17 @@ struct Linked {
     void through(int k, const std::string &payload);
     // What the listing shows for plug k's events: "  device back\n"...
     std::string event(int k, const std::string &what) const;
-    // Ends the command as a user would; its exit status.
-    int stop();
+    // Ends the command as a user would (or with sig); its exit status.
+    int stop(int sig = 0);
+    // Each device's settings are those it had before the command.
+    bool settingsBack() const;
 
     Kind kind;
     std::vector<std::unique_ptr<Plug>> plugs;
     std::unique_ptr<Child> run;
     int app = -1;
     long toApp = 0, toDevice[2] = {0, 0}; // frames delivered each way
+    std::vector<termios> before;
 };
 
 // Plug k goes away and comes back, while the command says so; meanwhile a

@@ -35,6 +35,11 @@ bool emulated()
     return command().size() > 1;
 }
 
+int soon(int ms)
+{
+    return emulated() ? 10 * ms : ms;
+}
+
 int msSince(Clock::time_point t)
 {
     return static_cast<int>(

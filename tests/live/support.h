@@ -31,6 +31,8 @@ std::vector<std::string> &command();
 // True when vemlink runs under an emulator.
 bool emulated();
 
+// What a command is given in ms to react, stretched under an emulator.
+int soon(int ms);
 int msSince(Clock::time_point t);
 void pause(int ms);
 std::string readFile(const std::string &path);
