@@ -239,7 +239,7 @@ int Capture::finish(const char *command, int waitMs)
     if (mOut.dropped() > 0) {
         const std::string note = std::to_string(mOut.dropped()) +
                                  " frames not captured: the capture's reader fell behind\n";
-        output::line(note);
+        output::closing(note);
         // With "-" the listing is standard error already.
         if (!mToStdout)
             output::info(command, note.substr(0, note.size() - 1));

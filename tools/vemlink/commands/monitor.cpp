@@ -159,9 +159,9 @@ int Monitor::finish(Capture &capture)
     mLines[1].lister.finish(" <");
     for (const Line &l : mLines)
         if (l.device.gone() > 0)
-            output::line("device gone " + std::to_string(l.device.gone()) +
-                         (l.device.gone() == 1 ? " time" : " times") + " on " + l.name + " (" +
-                         l.mark + ")\n");
+            output::closing("device gone " + std::to_string(l.device.gone()) +
+                            (l.device.gone() == 1 ? " time" : " times") + " on " + l.name + " (" +
+                            l.mark + ")\n");
     int status = mFault.empty() ? STATUS_OK : STATUS_FAILED;
     if (capture.finish(mName, FINAL_FLUSH_MS) != STATUS_OK && !mHooks.endWithCapture)
         status = STATUS_FAILED;

@@ -465,9 +465,9 @@ int Tap::finish()
     mRx->lister.finish(" <");
     const long gone = mDevice.gone();
     if (gone > 0)
-        output::line("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
-                     "; " + std::to_string(mTx->dropped) +
-                     " bytes from the application dropped meanwhile\n");
+        output::closing("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
+                        "; " + std::to_string(mTx->dropped) +
+                        " bytes from the application dropped meanwhile\n");
     if (mCapture.finish(mName, FINAL_FLUSH_MS) != STATUS_OK && !mHooks.endWithCapture)
         mStatus = STATUS_FAILED;
     if (output::finish(mName, FINAL_FLUSH_MS) != STATUS_OK || mTx->save.failed() ||

@@ -18,15 +18,15 @@
 
 #include "cli.h"
 
-bool Outlet::put(const void *data, size_t n)
+bool Outlet::put(const void *data, size_t n, size_t extra)
 {
     if (mError != 0)
         return false;
-    if (mLive && mBuffer.size() - mDone + n > mBound) {
+    if (mLive && mBuffer.size() - mDone + n > mBound + extra) {
         writeSome();
         if (mError != 0)
             return false;
-        if (mBuffer.size() - mDone + n > mBound) {
+        if (mBuffer.size() - mDone + n > mBound + extra) {
             ++mDropped;
             return false;
         }
@@ -147,6 +147,11 @@ void line(const std::string &text)
                       "(the link is not affected)");
 }
 
+void closing(const std::string &text)
+{
+    gOut.put(text.data(), text.size(), LiveOutput::CLOSING);
+}
+
 void info(const char *command, const std::string &text)
 {
     if (!gQuiet)
@@ -193,7 +198,7 @@ int finish(const char *command, int waitMs)
             ? std::string()
             : std::to_string(gOut.dropped()) + " lines not shown: standard output fell behind";
     if (!note.empty())
-        line(note + "\n");
+        closing(note + "\n");
     gOut.flush(waitMs);
     if (broken()) {
         const int status =
