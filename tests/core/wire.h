@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fcs16_reference.h"
+#include "listing/frame.h"
 
 namespace wire {
 
@@ -79,6 +80,69 @@ inline Bytes operator+(Bytes a, const Bytes &b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// A frame as a lister must report it.
+struct Listed {
+    frame::Outcome outcome;
+    bool tooLong;
+    long long offset; // of the opening flag
+    Bytes wire;       // every byte between the flags
+    Bytes payload;    // of a good frame
+};
+
+// A stream of frames that share their flags, and what each must come out
+// as. It starts with a flag; every frame added is closed by one.
+class Stream {
+public:
+    Stream() : mBytes{FLAG} {}
+
+    void add(const Bytes &between, frame::Outcome outcome, bool tooLong = false)
+    {
+        mFrames.push_back(
+            {outcome, tooLong, static_cast<long long>(mBytes.size() - 1), between, {}});
+        mBytes.insert(mBytes.end(), between.begin(), between.end());
+        mBytes.push_back(FLAG);
+    }
+    void good(const Bytes &payload)
+    {
+        add(body(payload), frame::Outcome::OK);
+        mFrames.back().payload = payload;
+    }
+    void flags(size_t n) { mBytes.insert(mBytes.end(), n, FLAG); }
+    // Bytes after the last flag: a partial frame when the stream ends.
+    void end(const Bytes &rest)
+    {
+        mFrames.push_back(
+            {frame::Outcome::PARTIAL, false, static_cast<long long>(mBytes.size() - 1), rest, {}});
+        mBytes.insert(mBytes.end(), rest.begin(), rest.end());
+    }
+
+    const Bytes &bytes() const { return mBytes; }
+    const std::vector<Listed> &frames() const { return mFrames; }
+
+private:
+    Bytes mBytes;
+    std::vector<Listed> mFrames;
+};
+
+// One stream with a frame of every kind: good ones, a failed check, a lone
+// escape, a run cut for its length, a run the framer discarded before a
+// good tail, a frame of MAX_WIRE bytes kept whole, and a partial end.
+inline Stream everyKind()
+{
+    Stream s;
+    s.good(text("hello"));
+    s.add(badBody(text("hello")), frame::Outcome::CRC_ERROR);
+    s.flags(3);
+    s.add({ESC}, frame::Outcome::DROPPED);
+    s.good({});
+    s.add(Bytes(3000, 0x33), frame::Outcome::DROPPED, true);
+    s.add(Bytes(frame::RX_BUFFER, 0x44) + body(text("tail")), frame::Outcome::DROPPED, true);
+    s.good(Bytes(frame::MAX_PAYLOAD, FLAG));
+    s.good({FLAG, ESC, 0x00, 0xFF});
+    s.end(text("open"));
+    return s;
 }
 
 } // namespace wire
