@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,11 @@ struct Case {
     bool checkFailed; // the framer's check failed on what it held
     unsigned long discards;
 };
+
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 Bytes junk(size_t n, unsigned char b = 0x55)
 {
