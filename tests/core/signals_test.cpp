@@ -54,6 +54,11 @@ std::string nameOf(int signal)
     }
 }
 
+std::string signalName(const ::testing::TestParamInfo<int> &info)
+{
+    return nameOf(info.param);
+}
+
 // A signal that is not caught must not leave a core file behind.
 void noCore()
 {
@@ -120,9 +125,7 @@ TEST_P(StopSignal, EndsTheWaitAndStops)
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
                          ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR2, SIGALRM),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                             return nameOf(info.param);
-                         });
+                         signalName);
 
 // SIGUSR1 asks for one summary: summaryAsked() is true once, and again
 // after the next SIGUSR1; it never stops the command.
@@ -174,9 +177,7 @@ TEST_P(IgnoredSignal, StaysIgnored)
 INSTANTIATE_TEST_SUITE_P(Signals, IgnoredSignal,
                          ::testing::Values(SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2,
                                            SIGALRM),
-                         [](const ::testing::TestParamInfo<int> &info) {
-                             return nameOf(info.param);
-                         });
+                         signalName);
 
 volatile sig_atomic_t gCounted = 0;
 
