@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <thread>
@@ -225,14 +226,14 @@ INSTANTIATE_TEST_SUITE_P(Live, PathGone, ::testing::Values(Kind::TAP, Kind::DECO
                                                                              : "monitor");
                          });
 
-// send on a device whose output is held (its queue full, nobody reading):
+// send on a device whose output is held (suspended, as by an XOFF):
 // SIGINT stops it, saying how many frames went.
 TEST_F(Live, SendInterruptedWhileTheDeviceIsHeld)
 {
     Pty dev;
-    const std::vector<unsigned char> fill(4096, 'x');
-    for (int i = 0; i < 10000 && write(dev.slave, fill.data(), fill.size()) > 0; ++i) {
-    }
+    // The device's output suspended, as an XOFF from the far end leaves it:
+    // nothing written to it goes out until it is resumed.
+    ASSERT_EQ(tcflow(dev.slave, TCOOFF), 0);
     Child send({"send", "--device", dev.path, "61", "62", "63"}, path("send"));
     pause(soon(500));
     EXPECT_FALSE(send.exited(0)) << "send did not wait for room: " << send.errText;

@@ -71,8 +71,10 @@ ssize_t Outlet::writeNow(const char *p, size_t n)
         return write(mFd, p, n);
     if (mKind == SOCKET)
         return send(mFd, p, n, MSG_DONTWAIT | MSG_NOSIGNAL);
+    // A reader that went away shows as POLLERR (a pipe) or POLLHUP (a
+    // terminal) without POLLOUT: the write then fails at once, telling why.
     pollfd out{mFd, POLLOUT, 0};
-    if (poll(&out, 1, 0) <= 0 || (out.revents & POLLOUT) == 0) {
+    if (poll(&out, 1, 0) <= 0 || (out.revents & (POLLOUT | POLLERR | POLLHUP)) == 0) {
         errno = EAGAIN;
         return -1;
     }
