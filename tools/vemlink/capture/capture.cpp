@@ -191,6 +191,12 @@ bool Capture::open(const char *path, const std::string &name, const StopSignals 
     return true;
 }
 
+void Capture::goLive(const char *command)
+{
+    mLiveCommand = command;
+    mOut.setLive(mStream);
+}
+
 bool Capture::readerGone() const
 {
     if (!mStream || mOut.fd() < 0)
@@ -222,8 +228,8 @@ void Capture::checkFailed()
     if (mOut.error() == 0 || !mError.empty())
         return;
     mError = "writing " + mPath + ": " + std::strerror(mOut.error());
-    if (output::live() != nullptr) {
-        output::error(output::live(), mError + "; capture stopped (the link is not affected)");
+    if (mLiveCommand != nullptr) {
+        output::error(mLiveCommand, mError + "; capture stopped (the link is not affected)");
         mSaid = true;
     }
 }
@@ -278,8 +284,7 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     packet.insert(packet.end(), f.wire, f.wire + f.kept);
 
     const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | linkErrors(f);
-    const char *live = output::live();
-    mOut.setLive(mStream && live != nullptr);
+    const char *live = mLiveCommand;
     if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags) &&
         mOut.error() == 0 && mOut.dropped() == 1)
         output::info(live, "the capture's reader fell behind; dropping frames from the "

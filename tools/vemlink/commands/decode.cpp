@@ -266,6 +266,7 @@ int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool t
                Capture &capture, FrameSink *sink, const StopSignals &stop, const LiveHooks &hooks)
 {
     LiveOutput live(name, hooks.quiet);
+    capture.goLive(name);
     ReconnectingDevice device(reconnect);
     std::string error;
     if (!device.open(link, error)) {

@@ -184,6 +184,7 @@ int listMonitor(const char *name, const LinkOptions &link, const char *a, const 
     if (pcap != nullptr && !capture.open(pcap, std::string(a) + " > " + b + " <", stop, error))
         return stop.stopped() ? STATUS_OK : failure(name, error);
     LiveOutput live(name, hooks.quiet);
+    capture.goLive(name);
     Monitor monitor(name, stop, hooks, reconnect);
     const char *const paths[2] = {a, b};
     if (!monitor.open(link, paths, capture)) {

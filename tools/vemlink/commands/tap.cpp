@@ -236,6 +236,7 @@ int Tap::start()
         !mCapture.open(mOptions.pcap, mOptions.link.device, mStop, error))
         return mStop.stopped() ? STATUS_OK : failure(mName, error);
     mLive = std::make_unique<LiveOutput>(mName, mHooks.quiet);
+    mCapture.goLive(mName);
     if (!mDevice.open(mOptions.link, error) || !openApplicationEnd(error) || !openFiles(error)) {
         mCapture.discard();
         return failure(mName, error);
