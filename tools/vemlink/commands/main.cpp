@@ -28,6 +28,7 @@ const char *const USAGE =
     "  monitor A B [--baud N] [--pcap FILE]\n"
     "                           list the frames on both lines of a link between two\n"
     "                           devices, through two receive-only adapters\n"
+    "  replay CAPTURE --link PATH | --device DEV   play one side of a recorded session\n"
     "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
     "'vemlink COMMAND --help' tells more about each; 'vemlink --version'\n"
@@ -63,6 +64,8 @@ int main(int argc, char **argv)
         return runSend(argc - 1, argv + 1);
     if (std::strcmp(command, "monitor") == 0)
         return runMonitor(argc - 1, argv + 1);
+    if (std::strcmp(command, "replay") == 0)
+        return runReplay(argc - 1, argv + 1);
     if (std::strcmp(command, "extcap") == 0)
         return runExtcap(argc - 1, argv + 1);
     std::fprintf(stderr, "vemlink: unknown command '%s'\n%s", command, USAGE);

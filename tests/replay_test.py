@@ -1,0 +1,290 @@
+#!/usr/bin/python3
+# SPDX-FileCopyrightText: 2026 The vemutils authors
+# SPDX-License-Identifier: MIT
+
+"""vemlink replay and vemlink mock on pseudo-terminal pairs.
+
+    replay_test.py VEMLINK [--python] [EMULATOR...]
+
+A session is recorded first through a real 'vemlink tap --pcap': a thread
+of this program plays a scripted device on one pty pair, and this program
+the application on the tap's end. The recording is then played back to an
+application (replay --link), to a device (replay --device), and stood in
+for the device (mock), and every byte that arrives is compared with what
+the scripted side wrote. The timing options are checked on captures
+written here with exact times, by the planned column of the listing and by
+the order and a generous lower bound of the actual one; malformed captures
+are written here too. With --python, the module's Link (from PYTHONPATH)
+talks to the mock. Frames are built with an FCS of this file's own.
+"""
+
+import os
+import re
+import select
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import tty
+
+VEMLINK, ARGS = sys.argv[1], sys.argv[2:]
+PYTHON = "--python" in ARGS
+EMULATOR = [a for a in ARGS if a != "--python"]
+WAIT = 30.0  # seconds for anything to happen at all: loaded machines, qemu
+failures = []
+
+
+def check(ok, what):
+    """Notes a failed check and goes on; True when it held."""
+    if not ok:
+        failures.append(what)
+        sys.stderr.write("FAIL: %s\n" % what)
+    return ok
+
+
+def _table():
+    table = []
+    for byte in range(256):
+        crc = byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ (0x8408 if crc & 1 else 0)
+        table.append(crc)
+    return table
+
+
+FCS_TABLE = _table()
+
+
+def frame(payload):
+    """7E, payload and FCS-16 (low byte first) with 7E and 7D escaped, 7E."""
+    crc = 0xFFFF
+    for byte in payload:
+        crc = (crc >> 8) ^ FCS_TABLE[(crc ^ byte) & 0xFF]
+    body = payload + struct.pack("<H", crc ^ 0xFFFF)
+    return b"\x7e" + body.replace(b"\x7d", b"\x7d\x5d").replace(b"\x7e", b"\x7d\x5e") + b"\x7e"
+
+
+def payloads(stream):
+    """The payloads of the intact frames in a byte stream."""
+    out = []
+    for chunk in stream.split(b"\x7e"):
+        body = re.sub(rb"\x7d(.)", lambda m: bytes([m.group(1)[0] ^ 0x20]), chunk, flags=re.S)
+        if len(body) >= 2 and frame(body[:-2]) == b"\x7e" + chunk + b"\x7e":
+            out.append(body[:-2])
+    return out
+
+
+def corrupted(payload):
+    bad = bytearray(frame(payload))
+    bad[2] ^= 0x01
+    return bytes(bad)
+
+
+class Pair:
+    """A pty pair; the slave's path is what vemlink opens, the master is
+    the other side, played here. The slave stays open, set raw."""
+
+    def __init__(self):
+        master, slave = os.openpty()
+        tty.setraw(slave)
+        os.set_blocking(master, False)
+        self.master, self.slave, self.path = master, slave, os.ttyname(slave)
+
+    def close(self):
+        os.close(self.master)
+        os.close(self.slave)
+
+
+def write_all(fd, data):
+    """Writes all of data to a non-blocking fd, waiting for room."""
+    end = time.monotonic() + WAIT
+    while data and time.monotonic() < end:
+        if select.select([], [fd], [], 0.1)[1]:
+            data = data[os.write(fd, data):]
+    check(not data, "a write stalled with %d bytes left" % len(data))
+
+
+def read_until(fd, done, timeout=WAIT):
+    """Reads fd until done(bytes so far) or timeout; returns the bytes."""
+    got = b""
+    deadline = time.monotonic() + timeout
+    while not done(got) and time.monotonic() < deadline:
+        if select.select([fd], [], [], 0.05)[0]:
+            try:
+                got += os.read(fd, 65536)
+            except (BlockingIOError, OSError):
+                time.sleep(0.01)
+    return got
+
+
+def open_end(path):
+    """Opens an application's end as an application does: raw, its own."""
+    deadline = time.monotonic() + WAIT
+    while not os.path.exists(path) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    fd = os.open(path, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+    tty.setraw(fd)
+    return fd
+
+
+class Device(threading.Thread):
+    """The scripted device on a pair's master: answers each intact request
+    with the frames script gives for it (a list of answers for a repeated
+    request, used in turn), each after its delay; the writes are kept."""
+
+    def __init__(self, pair, script):
+        super().__init__(daemon=True)
+        self.pair, self.script, self.turns = pair, script, {}
+        self.wrote, self.heard = b"", b""
+        self.running = True
+
+    def send(self, data):
+        self.wrote += data
+        write_all(self.pair.master, data)
+
+    def run(self):
+        pending = b""
+        while self.running:
+            if not select.select([self.pair.master], [], [], 0.05)[0]:
+                continue
+            try:
+                data = os.read(self.pair.master, 4096)
+            except (BlockingIOError, OSError):
+                continue
+            self.heard += data
+            pending += data
+            *done, pending = pending.split(b"\x7e")
+            for payload in payloads(b"\x7e".join(done + [b""])):
+                answers = self.script.get(payload, [])
+                turn = self.turns.get(payload, 0)
+                self.turns[payload] = turn + 1
+                for delay, data in answers[min(turn, len(answers) - 1)] if answers else []:
+                    time.sleep(delay)
+                    self.send(data)
+
+    def stop(self):
+        self.running = False
+        self.join(WAIT)
+
+
+def vemlink(args, **kw):
+    return subprocess.Popen(EMULATOR + [VEMLINK] + args, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, **kw)
+
+
+def wait_for(proc, timeout=WAIT):
+    try:
+        out, err = proc.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        out, err = proc.communicate()
+        check(False, "vemlink did not end in time")
+    return proc.returncode, out.decode(errors="replace"), err.decode(errors="replace")
+
+
+def stop(proc, sig=signal.SIGTERM):
+    proc.send_signal(sig)
+    return wait_for(proc)
+
+
+def wait_path(path):
+    deadline = time.monotonic() + WAIT
+    while not os.path.lexists(path) and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return os.path.lexists(path)
+
+
+# The session the tap records: what the application asks, in order, and
+# what the scripted device answers each time (delay, bytes written).
+BOOT = frame(b"boot")
+SCRIPT = {
+    b"get status": [[(0, frame(b"status ok"))]],
+    b"get temp": [[(0, frame(b"temp 21"))], [(0, frame(b"temp 22"))]],
+    b"ping": [[(0, frame(b"pong")), (0.05, corrupted(b"noise")), (0.05, frame(b"pong \x7e2"))]],
+    b"slow": [[(0.2, frame(b"done"))]],
+}
+ASKED = [b"get status", b"get temp", b"get temp", b"ping", b"slow"]
+REPLIES = {b"get status": 1, b"get temp": 1, b"ping": 2, b"slow": 1}
+
+
+def record(tmp):
+    """Records the session through a tap; returns the capture's path, the
+    device's writes and the application's."""
+    pcap, link = os.path.join(tmp, "session.pcapng"), os.path.join(tmp, "ttyREC")
+    pair = Pair()
+    device = Device(pair, SCRIPT)
+    device.start()
+    tap = vemlink(["tap", pair.path, "--link", link, "--pcap", pcap])
+    check(wait_path(link), "the tap made no link")
+    device.send(BOOT)
+    app = open_end(link)
+    read_until(app, lambda b: len(payloads(b)) == 1)
+    sent = b""
+    for request in ASKED:
+        sent += frame(request)
+        write_all(app, frame(request))
+        read_until(app, lambda b: len(payloads(b)) == REPLIES[request])
+    time.sleep(0.1)
+    os.close(app)
+    status, out, err = stop(tap)
+    device.stop()
+    pair.close()
+    check(status == 0, "the recording tap ended with %s: %s" % (status, err))
+    return pcap, device.wrote, sent
+
+
+def intact(stream):
+    """The frames of a stream that pass their check, as on the wire."""
+    return b"".join(frame(p) for p in payloads(stream))
+
+
+def test_replay_link(tmp, pcap, device_wrote):
+    """replay --link gives the application the device's frames byte for
+    byte: the ok ones, or with --all every one, the corrupted too."""
+    for extra, expected in (([], intact(device_wrote)), (["--all"], device_wrote)):
+        link = os.path.join(tmp, "ttyREPLAY")
+        proc = vemlink(["replay", pcap, "--link", link] + extra)
+        app = open_end(link)
+        got = read_until(app, lambda b: len(b) >= len(expected))
+        status, out, err = wait_for(proc)
+        os.close(app)
+        check(got == expected, "replay --link %s gave %r, not %r" % (extra, got, expected))
+        check(status == 0, "replay --link %s: exit %s: %s" % (extra, status, err))
+        check(not os.path.lexists(link), "replay --link left its link behind")
+        rows = [line for line in out.splitlines() if re.match(r" *\d+\.\d{6} +\d+\.\d{6} <", line)]
+        check(len(rows) == len(payloads(expected)) + (1 if extra else 0),
+              "replay --link %s listed %d frames:\n%s" % (extra, len(rows), out))
+        check("timing error: p50 " in out, "no timing error in:\n" + out)
+
+
+def test_replay_device(tmp, pcap, app_sent):
+    """replay --device gives a device the application's frames and lists
+    the device's replies."""
+    pair = Pair()
+    device = Device(pair, {b"get temp": [[(0, frame(b"hot"))]]})
+    device.start()
+    status, out, err = wait_for(vemlink(["replay", pcap, "--device", pair.path, "--wait", "300ms"]))
+    device.stop()
+    pair.close()
+    check(status == 0, "replay --device: exit %s: %s" % (status, err))
+    check(device.heard == app_sent, "the device heard %r, not %r" % (device.heard, app_sent))
+    check(len(re.findall(r"\d <\s+\d+\s+3\s+ok\s+68 6F 74", out)) == 2,
+          "replay --device did not list the two replies:\n" + out)
+
+
+def main():
+    with tempfile.TemporaryDirectory() as tmp:
+        pcap, device_wrote, app_sent = record(tmp)
+        test_replay_link(tmp, pcap, device_wrote)
+        test_replay_device(tmp, pcap, app_sent)
+    if failures:
+        print("%d checks failed" % len(failures), file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
