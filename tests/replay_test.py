@@ -275,11 +275,108 @@ def test_replay_device(tmp, pcap, app_sent):
           "replay --device did not list the two replies:\n" + out)
 
 
+def start_mock(tmp, pcap, extra=()):
+    link = os.path.join(tmp, "ttyMOCK")
+    proc = vemlink(["mock", pcap, "--link", link] + list(extra))
+    check(wait_path(link), "mock made no link")
+    return proc, link
+
+
+def ask(app, request, replies, timeout=WAIT):
+    """Sends request, returns the frames of the first `replies` answers."""
+    write_all(app, frame(request))
+    return read_until(app, lambda b: len(payloads(b)) >= replies, timeout)
+
+
+def test_mock(tmp, pcap):
+    """mock answers as the scripted device did, byte for byte: repeated
+    requests in turn with the last repeating, several frames to one, the
+    unsolicited frame at the first open; a bad frame and an unknown request
+    get nothing."""
+    proc, link = start_mock(tmp, pcap, ["--no-timing"])
+    app = open_end(link)
+    got = [read_until(app, lambda b: len(payloads(b)) >= 1)]
+    for request, replies in ((b"get status", 1), (b"get temp", 1), (b"get temp", 1),
+                             (b"get temp", 1), (b"ping", 2), (b"slow", 1)):
+        got.append(ask(app, request, replies))
+    write_all(app, corrupted(b"get status"))
+    got.append(ask(app, b"nope", 1, timeout=0.3))
+    os.close(app)
+    status, out, err = stop(proc)
+    check(got == [BOOT, frame(b"status ok"), frame(b"temp 21"), frame(b"temp 22"),
+                  frame(b"temp 22"), frame(b"pong") + frame(b"pong \x7e2"), frame(b"done"), b""],
+          "mock answered %r" % got)
+    check(status == 0, "mock: exit %s: %s" % (status, err))
+    check("summary: requests 7, answered 6, unknown 1, bad 1" in out, "mock's summary:\n" + out)
+    check(re.search(r"\d >\s+\d+\s+\d+\s+crc-error", out) and
+          re.search(r"\d > no recording\n", out), "mock's listing:\n" + out)
+
+
+def test_mock_unknown(tmp, pcap):
+    """A request with no recording: no answer, or --default's; exit status
+    1 with --strict."""
+    for extra, reply, expected in (([], b"", 0), (["--default", "6e 6f"], frame(b"no"), 0),
+                                   (["--strict"], b"", 1),
+                                   (["--strict", "--default", "6E6F"], frame(b"no"), 1)):
+        proc, link = start_mock(tmp, pcap, extra)
+        app = open_end(link)
+        read_until(app, lambda b: len(payloads(b)) >= 1)
+        got = ask(app, b"what", 1, timeout=0.5 if not reply else WAIT)
+        got += ask(app, b"get status", 1)  # in step afterwards
+        os.close(app)
+        status, out, err = stop(proc)
+        check(got == reply + frame(b"status ok"),
+              "mock %s answered %r" % (extra, got))
+        check(status == expected, "mock %s: exit %s, not %s: %s" % (extra, status, expected, err))
+        check(("with no recording (--strict)" in err) == (expected == 1), "mock %s said %r" % (extra, err))
+
+
+def test_mock_delay(tmp, pcap):
+    """The recorded delay holds a reply back (0.2 s recorded for 'slow'),
+    --no-timing does not."""
+    for extra, at_least in (([], 0.15), (["--no-timing"], 0)):
+        proc, link = start_mock(tmp, pcap, extra)
+        app = open_end(link)
+        read_until(app, lambda b: len(payloads(b)) >= 1)
+        began = time.monotonic()
+        got = ask(app, b"slow", 1)
+        took = time.monotonic() - began
+        os.close(app)
+        stop(proc)
+        check(got == frame(b"done") and took >= at_least,
+              "mock %s answered %r after %.3f s" % (extra, got, took))
+
+
+def test_mock_link(tmp, pcap):
+    """The module's Link against mock, as a host program's test bench
+    talks to the device: request by request, repeated ones included."""
+    import vemutils
+    proc, link = start_mock(tmp, pcap)
+    with vemutils.Link(link) as dev:
+        answers = [dev.request(r, 5.0) for r in (b"get status", b"get temp", b"get temp", b"ping")]
+        answers.append(dev.receive(5.0))
+        answers.append(dev.request(b"slow", 5.0))
+        try:
+            dev.request(b"unknown", 0.3)
+            answers.append("answered")
+        except TimeoutError:
+            answers.append(None)
+    status, out, err = stop(proc)
+    check(answers == [b"status ok", b"temp 21", b"temp 22", b"pong", b"pong \x7e2", b"done", None],
+          "Link got %r" % answers)
+    check(status == 0 and "answered 5, unknown 1" in out, "mock with Link: %s %s" % (out, err))
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         pcap, device_wrote, app_sent = record(tmp)
         test_replay_link(tmp, pcap, device_wrote)
         test_replay_device(tmp, pcap, app_sent)
+        test_mock(tmp, pcap)
+        test_mock_unknown(tmp, pcap)
+        test_mock_delay(tmp, pcap)
+        if PYTHON:
+            test_mock_link(tmp, pcap)
     if failures:
         print("%d checks failed" % len(failures), file=sys.stderr)
         return 1

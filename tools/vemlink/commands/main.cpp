@@ -28,7 +28,10 @@ const char *const USAGE =
     "  monitor A B [--baud N] [--pcap FILE]\n"
     "                           list the frames on both lines of a link between two\n"
     "                           devices, through two receive-only adapters\n"
-    "  replay CAPTURE --link PATH | --device DEV   play one side of a recorded session\n"
+    "  replay CAPTURE --link PATH|--device DEV [--speed X] [--loop N]\n"
+    "                           play one side of a session recorded with tap --pcap\n"
+    "  mock CAPTURE --link PATH [--default HEX] [--strict]\n"
+    "                           stand in for the recorded device, answering requests\n"
     "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
     "'vemlink COMMAND --help' tells more about each; 'vemlink --version'\n"
@@ -66,6 +69,8 @@ int main(int argc, char **argv)
         return runMonitor(argc - 1, argv + 1);
     if (std::strcmp(command, "replay") == 0)
         return runReplay(argc - 1, argv + 1);
+    if (std::strcmp(command, "mock") == 0)
+        return runMock(argc - 1, argv + 1);
     if (std::strcmp(command, "extcap") == 0)
         return runExtcap(argc - 1, argv + 1);
     std::fprintf(stderr, "vemlink: unknown command '%s'\n%s", command, USAGE);
