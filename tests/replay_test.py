@@ -367,6 +367,164 @@ def test_mock_link(tmp, pcap):
     check(status == 0 and "answered 5, unknown 1" in out, "mock with Link: %s %s" % (out, err))
 
 
+def pcapng(records, big=False, tsresol=None, linktype=252, dissector=b"vemlink"):
+    """A capture as vemlink writes one, here in either byte order and with
+    any time resolution: records are (seconds, direction, status, wire)."""
+    e = ">" if big else "<"
+
+    def block(kind, body):
+        body += b"\0" * (-len(body) % 4)
+        return struct.pack(e + "II", kind, len(body) + 12) + body + struct.pack(e + "I", len(body) + 12)
+
+    out = block(0x0A0D0D0A, struct.pack(e + "IHHq", 0x1A2B3C4D, 1, 0, -1))
+    options = b"" if tsresol is None else struct.pack(e + "HHB3x", 9, 1, tsresol)
+    out += block(1, struct.pack(e + "HHI", linktype, 0, 0) + options + b"\0" * 4)
+    ticks = 10 ** (tsresol or 6)
+    for seconds, direction, status, wire in records:
+        name = dissector + b"\0" * (-len(dissector) % 4 or 4)
+        data = (struct.pack(">HH", 12, len(name)) + name + b"\0" * 4 +
+                struct.pack(">BBcxQI", 1, status, direction, 0, len(wire)) + wire)
+        t = round(seconds * ticks)
+        out += block(6, struct.pack(e + "IIIII", 0, t >> 32, t & 0xFFFFFFFF, len(data), len(data)) + data)
+    return out
+
+
+def between(payload):
+    """A frame's bytes between its flags."""
+    return frame(payload)[1:-1]
+
+
+# Device frames 0.2, 0.4 and 0.1 s apart (from a second past the epoch
+# onwards: the start of the recording does not count).
+TIMED = [(1000.0 + t, b"<", 0, between(b"f%d" % i)) for i, t in enumerate((0, 0.2, 0.6, 0.7))]
+
+
+def planned_column(out):
+    return [float(m) for m in re.findall(r"^ *(\d+\.\d{6}) +\d+\.\d{6} <", out, re.M)]
+
+
+def actual_column(out):
+    return [float(m) for m in re.findall(r"^ *\d+\.\d{6} +(\d+\.\d{6}) <", out, re.M)]
+
+
+def test_timing(tmp):
+    """The plan each option makes, exactly, from captures of either byte
+    order and time resolution; the frames go out in order, none early."""
+    cases = [([], [0, 0.2, 0.6, 0.7]),
+             (["--speed", "2"], [0, 0.1, 0.3, 0.35]),
+             (["--speed=0.5", "--max-gap", "500ms"], [0, 0.4, 0.9, 1.1]),
+             (["--no-timing"], [0, 0, 0, 0]),
+             (["--max-gap", "150ms"], [0, 0.15, 0.3, 0.4]),
+             (["--speed", "2", "--max-gap=0.15s"], [0, 0.1, 0.25, 0.3]),
+             (["--loop", "2", "--max-gap", "100000us"], [0, 0.1, 0.2, 0.3, 0.3, 0.4, 0.5, 0.6])]
+    files = []
+    for n, variant in enumerate(({}, {"big": True}, {"tsresol": 9}, {"big": True, "tsresol": 3})):
+        files.append(os.path.join(tmp, "timed%d.pcapng" % n))
+        with open(files[-1], "wb") as f:
+            f.write(pcapng(TIMED, **variant))
+    for i, (extra, plan) in enumerate(cases):
+        # Each case on one of the variants: every variant is read at least once.
+        link = os.path.join(tmp, "ttyTIMED")
+        proc = vemlink(["replay", files[i % len(files)], "--link", link] + extra)
+        app = open_end(link)
+        expected = b"".join(frame(b"f%d" % i) for i in range(4)) * (len(plan) // 4)
+        got = read_until(app, lambda b: len(b) >= len(expected))
+        status, out, err = wait_for(proc)
+        os.close(app)
+        actual = actual_column(out)
+        check(status == 0 and got == expected, "replay %s: exit %s, gave %r: %s" % (extra, status, got, err))
+        check(planned_column(out) == plan, "replay %s planned %s, not %s" % (extra, planned_column(out), plan))
+        check(len(actual) == len(plan) and actual == sorted(actual) and
+              all(a >= p for a, p in zip(actual, plan)), "replay %s went out at %s" % (extra, actual))
+
+
+def test_bad_input(tmp, pcap):
+    """Every malformed capture is refused with exit status 2 and a message
+    naming the file and the fault, and nothing is played or made."""
+    good = pcapng(TIMED)
+    classic = struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 65535, 147)
+    lengths = bytearray(good)
+    lengths[-4] ^= 4
+    cases = [("empty", b"", "not a pcapng file"),
+             ("text", b"hello world, not a capture\n", "not a pcapng file"),
+             ("classic", classic, "not a pcapng file"),
+             ("cut", good[:-10], "is truncated"),
+             ("cut header", good[:-len(good) + 30], "is truncated"),
+             ("lengths", bytes(lengths), "lengths that disagree"),
+             ("ethernet", pcapng(TIMED, linktype=1), "link type 1, not 252"),
+             ("dissector", pcapng(TIMED, dissector=b"other"), "'other', not a vemlink record"),
+             ("status", pcapng([(1, b"<", 9, b"x")]), "bad status"),
+             ("no frames", pcapng([(1, b">", 0, between(b"x"))]), "no ok frames (<) to play", None),
+             ("no requests", good, None, "no ok frames (>) to answer"),
+             ("only bad", pcapng([(1, b"<", 1, b"xyz"), (2, b">", 1, b"xyz")]),
+              "no ok frames (<) to play", "no ok frames (>) to answer")]
+    link = os.path.join(tmp, "ttyBAD")
+    for name, data, *said in cases:
+        path = os.path.join(tmp, name + ".pcapng")
+        with open(path, "wb") as f:
+            f.write(data)
+        for command, message in zip(("replay", "mock"), said * 2 if len(said) == 1 else said):
+            if message is None:
+                continue
+            status, out, err = wait_for(vemlink([command, path, "--link", link]))
+            check(status == 2 and err.startswith("vemlink %s: %s: " % (command, path)) and message in err,
+                  "%s of a %s capture: exit %s, said %r" % (command, name, status, err))
+            check(out == "" and not os.path.lexists(link), "%s of a %s capture played" % (command, name))
+    status, out, err = wait_for(vemlink(["replay", os.path.join(tmp, "missing"), "--link", link]))
+    check(status == 2 and "cannot read " in err, "a missing capture: %s %r" % (status, err))
+
+
+def test_usage(tmp, pcap):
+    """Bad arguments: exit status 2 and a message naming the option."""
+    link = os.path.join(tmp, "ttyUSAGE")
+    cases = [(["replay", pcap], "give either --link PATH or --device DEV"),
+             (["replay", pcap, "--link", link, "--device", "/dev/null"], "give either"),
+             (["replay", pcap, "--link", link, "--baud", "9600"], "the line options go with --device"),
+             (["replay", pcap, "--link", link, "--speed", "0"], "--speed needs a factor above 0"),
+             (["replay", pcap, "--link", link, "--max-gap", "50"],
+              "--max-gap needs a duration with its unit (us, ms or s), for example 50ms or 1.5s, not '50'"),
+             (["replay", pcap, "--link", link, "--wait", "1 s"], "--wait needs a duration"),
+             (["replay", pcap, "--link", link, "--loop", "0"], "--loop needs a count"),
+             (["replay", pcap, "--link", link, "--frames", "x"], "--frames takes '>' or '<'"),
+             (["replay", "--link", link], "no CAPTURE given"),
+             (["mock", pcap], "--link PATH is needed"),
+             (["mock", pcap, "--link", link, "--default", "7"], "--default needs a payload in hex"),
+             (["mock", pcap, "--link", link, "--speed", "2"], "unknown option --speed")]
+    for args, said in cases:
+        status, out, err = wait_for(vemlink(args))
+        check(status == 2 and said in err, "%s: exit %s, said %r" % (args, status, err))
+
+
+def test_other_captures(tmp):
+    """A monitor's capture (A as the application, B as the device) and a
+    decode --pcap capture (one side, '<') play back byte for byte."""
+    a, b = Pair(), Pair()
+    pcap = os.path.join(tmp, "monitor.pcapng")
+    monitor = vemlink(["monitor", a.path, b.path, "--pcap", pcap])
+    time.sleep(0.3)
+    from_a, from_b = frame(b"request"), frame(b"answer") + frame(b"\x7d\x7e")
+    write_all(a.master, from_a)
+    time.sleep(0.05)
+    write_all(b.master, from_b)
+    time.sleep(0.3)
+    stop(monitor)
+    a.close()
+    b.close()
+    raw = os.path.join(tmp, "line.bin")
+    with open(raw, "wb") as f:
+        f.write(from_b + frame(b"third"))
+    decoded = os.path.join(tmp, "decoded.pcapng")
+    wait_for(vemlink(["decode", "--pcap", decoded, raw]))
+    for capture, expected in ((pcap, from_b), (decoded, from_b + frame(b"third"))):
+        link = os.path.join(tmp, "ttyOTHER")
+        proc = vemlink(["replay", capture, "--link", link])
+        app = open_end(link)
+        got = read_until(app, lambda got: len(got) >= len(expected))
+        status, out, err = wait_for(proc)
+        os.close(app)
+        check(status == 0 and got == expected, "replay of %s: %s, gave %r" % (capture, err, got))
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         pcap, device_wrote, app_sent = record(tmp)
@@ -377,6 +535,10 @@ def main():
         test_mock_delay(tmp, pcap)
         if PYTHON:
             test_mock_link(tmp, pcap)
+        test_timing(tmp)
+        test_bad_input(tmp, pcap)
+        test_usage(tmp, pcap)
+        test_other_captures(tmp)
     if failures:
         print("%d checks failed" % len(failures), file=sys.stderr)
         return 1
