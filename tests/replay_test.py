@@ -158,7 +158,7 @@ class Device(threading.Thread):
             pending += data
             *done, pending = pending.split(b"\x7e")
             for payload in payloads(b"\x7e".join(done + [b""])):
-                answers = self.script.get(payload, [])
+                answers = self.script(payload) if callable(self.script) else self.script.get(payload, [])
                 turn = self.turns.get(payload, 0)
                 self.turns[payload] = turn + 1
                 for delay, data in answers[min(turn, len(answers) - 1)] if answers else []:
@@ -525,6 +525,29 @@ def test_other_captures(tmp):
         check(status == 0 and got == expected, "replay of %s: %s, gave %r" % (capture, err, got))
 
 
+def test_example_bench(tmp):
+    """examples/python's bench, recorded once through the tap with an
+    echoing device, passes against mock playing the recording; without
+    the device."""
+    pair = Pair()
+    device = Device(pair, lambda payload: [[(0, frame(payload))]])
+    device.start()
+    pcap, link = os.path.join(tmp, "bench.pcapng"), os.path.join(tmp, "ttyBENCH")
+    tap = vemlink(["tap", pair.path, "--link", link, "--pcap", pcap])
+    check(wait_path(link), "the tap made no link")
+    example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "python")
+    bench = [sys.executable, "-m", "pytest", "-p", "no:cacheprovider", "-q", example]
+    runs = [subprocess.run(bench + ["--device", link], capture_output=True, text=True, timeout=300)]
+    stop(tap)
+    device.stop()
+    pair.close()
+    runs.append(subprocess.run(bench + ["--recording", pcap, "--vemlink", VEMLINK],
+                               capture_output=True, text=True, timeout=300))
+    for run, against in zip(runs, ("the echoing device", "the mock")):
+        check(run.returncode == 0 and "8 passed" in run.stdout,
+              "the example bench against %s: %s %s" % (against, run.stdout, run.stderr))
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         pcap, device_wrote, app_sent = record(tmp)
@@ -535,6 +558,7 @@ def main():
         test_mock_delay(tmp, pcap)
         if PYTHON:
             test_mock_link(tmp, pcap)
+            test_example_bench(tmp)
         test_timing(tmp)
         test_bad_input(tmp, pcap)
         test_usage(tmp, pcap)
