@@ -48,7 +48,7 @@ const int FINAL_FLUSH_MS = 1000;
 const int LOOK_MS = 10;
 
 struct ReplayOptions {
-    const char *capture = nullptr;
+    std::string capture;
     LinkOptions link;
     const char *linkPath = nullptr;
     char frames = 0; // '>' or '<'; 0: the side the mode plays
@@ -123,11 +123,11 @@ int parseReplay(int argc, char **argv, ReplayOptions &o)
             continue;
         if (isOption(argv[i]))
             return usageError(name, std::string("unknown option ") + argv[i]);
-        if (o.capture != nullptr)
+        if (!o.capture.empty())
             return usageError(name, "one capture at a time");
         o.capture = argv[i];
     }
-    if (o.capture == nullptr)
+    if (o.capture.empty())
         return usageError(name, "no CAPTURE given");
     if ((o.linkPath == nullptr) == (o.link.device == nullptr))
         return usageError(name, "give either --link PATH or --device DEV");
@@ -336,13 +336,13 @@ int runReplay(int argc, char **argv)
     if (status >= 0)
         return status;
     std::vector<CaptureRecord> records;
-    if ((status = loadCapture(name, o.capture, records)) >= 0)
+    if ((status = loadCapture(name, o.capture.c_str(), records)) >= 0)
         return status;
     const char side = o.frames != 0 ? o.frames : o.linkPath != nullptr ? '<' : '>';
     const std::vector<Planned> frames = plan(records, side, o);
     if (frames.empty()) {
-        output::error(name, std::string(o.capture) + ": no " + (o.all ? "" : "ok ") + "frames (" +
-                                side + ") to play");
+        output::error(name,
+                      o.capture + ": no " + (o.all ? "" : "ok ") + "frames (" + side + ") to play");
         return STATUS_USAGE;
     }
     const StopSignals stop;
