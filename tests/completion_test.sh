@@ -58,6 +58,11 @@ vemlink send --device $tmp/tty|is|$tmp/ttyDEV
 vemlink send --device $tmp/ttyDEV --re|is|--reply
 vemlink send --reply |is|
 vemlink decode --hex $tmp/cap|is|$tmp/capture.bin
+vemlink |has|replay mock
+vemlink replay $tmp/cap|is|$tmp/capture.bin
+vemlink replay --|has|--link --device --frames --speed --no-timing --max-gap --loop --all --wait --baud
+vemlink mock $tmp/capture.bin --|has|--link --no-timing --default --strict
+vemlink replay $tmp/capture.bin --link $tmp/l|is|$tmp/log
 vemlink decode --device $tmp/tty|is|$tmp/ttyDEV
 vemlink encode --r|is|--raw
 vemlink encode |is|

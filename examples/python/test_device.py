@@ -5,21 +5,47 @@
 
 Run it against the device with
     pytest examples/python --device /dev/ttyUSB0
-Without --device every test is skipped. The framing is the library's own
+or against a recording of a run with the device (see conftest.py), which
+'vemlink mock' plays the device from:
+    pytest examples/python --recording device.pcapng
+Without either every test is skipped. The framing is the library's own
 (vemutils.Link over pyserial), byte for byte what the device runs.
 """
+
+import subprocess
+import time
 
 import pytest
 
 import vemutils
 
 
-@pytest.fixture
-def link(request):
+@pytest.fixture(scope="session")
+def port(request, tmp_path_factory):
+    """The device's port: --device, or the end of a vemlink mock that
+    answers as the recorded device did. --strict: a request the recording
+    does not hold fails the run."""
     device = request.config.getoption("--device")
-    if not device:
-        pytest.skip("no device: give --device PORT")
-    with vemutils.Link(device, baudrate=request.config.getoption("--baudrate")) as link:
+    recording = request.config.getoption("--recording")
+    if device or not recording:
+        yield device
+        return
+    link = tmp_path_factory.mktemp("mock") / "ttyDEVICE"
+    mock = subprocess.Popen([request.config.getoption("--vemlink"), "mock", recording,
+                             "--link", str(link), "--strict"], stdout=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10
+    while not link.exists() and mock.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.01)
+    yield str(link)
+    mock.terminate()
+    assert mock.wait(10) == 0, "vemlink mock: a request had no recording"
+
+
+@pytest.fixture
+def link(request, port):
+    if not port:
+        pytest.skip("no device: give --device PORT or --recording CAPTURE")
+    with vemutils.Link(port, baudrate=request.config.getoption("--baudrate")) as link:
         link.timeout = request.config.getoption("--reply-timeout")
         yield link
 

@@ -5,6 +5,8 @@
 #include "listing/output.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -80,6 +82,26 @@ bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &o
     }
     over = true;
     return true;
+}
+
+bool parseDuration(const char *option, const char *text, double &seconds, std::string &error)
+{
+    const struct {
+        const char *unit;
+        double scale;
+    } units[] = {{"us", 1e-6}, {"ms", 1e-3}, {"s", 1.0}};
+    char *end = nullptr;
+    const double value =
+        text != nullptr && *text >= '0' && *text <= '9' ? std::strtod(text, &end) : -1;
+    for (const auto &u : units)
+        if (end != nullptr && std::strcmp(end, u.unit) == 0 && std::isfinite(value)) {
+            seconds = value * u.scale;
+            return true;
+        }
+    error = std::string(option) + " needs a duration with its unit (us, ms or s), for example " +
+            "50ms or 1.5s" +
+            (text != nullptr ? std::string(", not '") + text + "'" : std::string());
+    return false;
 }
 
 int payloadTooLong(const char *command, size_t len, bool more)

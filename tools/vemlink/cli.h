@@ -26,6 +26,8 @@ int runTap(int argc, char **argv);
 int runSend(int argc, char **argv);
 int runMonitor(int argc, char **argv);
 int runExtcap(int argc, char **argv);
+int runReplay(int argc, char **argv);
+int runMock(int argc, char **argv);
 
 // True for -h and --help.
 bool isHelp(const char *arg);
@@ -57,6 +59,11 @@ bool readAll(int fd, std::vector<unsigned char> &bytes);
 // + 1: with more to read, stops there and sets over. False on a read error
 // (errno set).
 bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &over);
+
+// Reads a duration written with its unit, "250us", "50ms" or "1.5s" (no
+// sign, no space), into seconds. False with "OPTION needs a duration with
+// its unit ..." in error, naming option and what it was given.
+bool parseDuration(const char *option, const char *text, double &seconds, std::string &error);
 
 // The usage error for a payload of len bytes, or with more of more than
 // frame::MAX_PAYLOAD (the rest unread): STATUS_USAGE.

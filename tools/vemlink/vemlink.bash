@@ -10,7 +10,8 @@
 # ("--baud N", "--device PATH") takes a value: PATH, FILE and PREFIX
 # complete as files, the device as serial devices, --baud as the standard
 # rates. The first argument of a command whose usage starts with
-# DEVICE (tap) completes as a serial device, FILE (decode) as a file.
+# DEVICE (tap) completes as a serial device, FILE (decode) or CAPTURE
+# (replay, mock) as a file.
 
 # _vemlink_devices CUR: serial devices, or any file once a path is typed
 # (a pseudo-terminal or a symbolic link to one is a device too).
@@ -113,7 +114,7 @@ _vemlink()
         usage=$(grep -m1 '^usage:' <<<"$help")
         case $usage in
         *" $cmd DEVICE"*) _vemlink_devices "$cur" ;;
-        *" [FILE"*)
+        *" [FILE"* | *" $cmd CAPTURE"*)
             compopt -o filenames 2>/dev/null || true
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             ;;

@@ -5,11 +5,7 @@
 
 namespace {
 
-// Block types and option codes of the pcapng format.
-const uint32_t SECTION_HEADER = 0x0A0D0D0A;
-const uint32_t INTERFACE_DESCRIPTION = 0x00000001;
-const uint32_t ENHANCED_PACKET = 0x00000006;
-const uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4D;
+// Option codes of the pcapng format.
 const uint16_t OPT_END = 0;
 const uint16_t SHB_USERAPPL = 4;
 const uint16_t IF_NAME = 2;
@@ -72,8 +68,8 @@ private:
 
 bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::string &application)
 {
-    Block shb(mBlock, SECTION_HEADER);
-    shb.put32(BYTE_ORDER_MAGIC);
+    Block shb(mBlock, pcapng::SECTION_HEADER);
+    shb.put32(pcapng::BYTE_ORDER_MAGIC);
     shb.put16(1); // version 1.0
     shb.put16(0);
     shb.put32(0xFFFFFFFF); // section length not known: -1
@@ -82,7 +78,7 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
     if (!write(shb.finish()))
         return false;
 
-    Block idb(mBlock, INTERFACE_DESCRIPTION);
+    Block idb(mBlock, pcapng::INTERFACE_DESCRIPTION);
     idb.put16(linkType);
     idb.put16(0); // reserved
     idb.put32(0); // no snapshot length limit
@@ -94,7 +90,7 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
 bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen,
                           size_t originalLen, uint32_t flags)
 {
-    Block epb(mBlock, ENHANCED_PACKET);
+    Block epb(mBlock, pcapng::ENHANCED_PACKET);
     epb.put32(0); // interface 0
     epb.put32(static_cast<uint32_t>(timeUs >> 32));
     epb.put32(static_cast<uint32_t>(timeUs));

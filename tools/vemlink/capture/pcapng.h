@@ -18,6 +18,15 @@
 
 #include "listing/output.h"
 
+namespace pcapng {
+// The block types that vemlink writes and reads, and the byte-order magic
+// of a section header.
+const uint32_t SECTION_HEADER = 0x0A0D0D0A;
+const uint32_t INTERFACE_DESCRIPTION = 0x00000001;
+const uint32_t ENHANCED_PACKET = 0x00000006;
+const uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4D;
+} // namespace pcapng
+
 // epb_flags: bits 0-1 are the direction, bits 24-31 link-layer errors.
 const uint32_t PCAPNG_INBOUND = 1;
 const uint32_t PCAPNG_OUTBOUND = 2;

@@ -24,6 +24,8 @@ const char *const USAGE =
     "  send --device PATH [HEX...|-]\n"
     "                           frame payloads, write them to a device, list replies\n"
     "  monitor A B              list the frames on both lines of a link\n"
+    "  replay CAPTURE           play one side of a session recorded with tap --pcap\n"
+    "  mock CAPTURE --link PATH stand in for the recorded device, answering requests\n"
     "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
     "  --version                print the version\n"
@@ -65,6 +67,10 @@ int main(int argc, char **argv)
         return runSend(argc - 1, argv + 1);
     if (std::strcmp(command, "monitor") == 0)
         return runMonitor(argc - 1, argv + 1);
+    if (std::strcmp(command, "replay") == 0)
+        return runReplay(argc - 1, argv + 1);
+    if (std::strcmp(command, "mock") == 0)
+        return runMock(argc - 1, argv + 1);
     if (std::strcmp(command, "extcap") == 0)
         return runExtcap(argc - 1, argv + 1);
     std::fprintf(stderr, "vemlink: unknown command '%s'\n%s", command, USAGE);

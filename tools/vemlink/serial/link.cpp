@@ -62,6 +62,13 @@ bool PtyLink::open(std::string &error)
     return true;
 }
 
+void PtyLink::releaseReceiver()
+{
+    if (mSlave >= 0)
+        close(mSlave);
+    mSlave = -1;
+}
+
 bool PtyLink::watchSettings()
 {
     // A change of the settings reaches the master only while EXTPROC is on

@@ -31,6 +31,12 @@ public:
     // when the terminal refuses.
     bool watchSettings();
 
+    // Closes this program's hold on the receiving end, so that the sending
+    // end reads POLLHUP whenever no other program holds it open: how a
+    // program that waits for the other side to open its end sees it come.
+    // The line's settings stay while the sending end is open.
+    void releaseReceiver();
+
     int sender() const { return mMaster; }
     int receiver() const { return mSlave; }
     // The receiving end's device path, for example /dev/pts/3.

@@ -69,10 +69,16 @@ bool StopSignals::summaryAsked() const
 
 int StopSignals::wait(pollfd *fds, nfds_t n, int timeoutMs) const
 {
+    return wait(fds, n, std::chrono::milliseconds(timeoutMs));
+}
+
+int StopSignals::wait(pollfd *fds, nfds_t n, std::chrono::nanoseconds timeout) const
+{
     sigset_t open = mOldMask;
     for (const int s : SIGNALS)
         if (sigismember(&mCaught, s))
             sigdelset(&open, s);
-    timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000};
-    return ppoll(fds, n, timeoutMs < 0 ? nullptr : &limit, &open);
+    const long long ns = timeout.count();
+    timespec limit{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    return ppoll(fds, n, ns < 0 ? nullptr : &limit, &open);
 }

@@ -12,6 +12,7 @@
 // started stays ignored (nohup, a script's background job). SIGPIPE is
 // ignored: a closed output comes back as EPIPE. Make one before anything is
 // opened; one object at a time. Everything is put back when it goes.
+#include <chrono>
 #include <cstddef>
 
 #include <poll.h>
@@ -33,6 +34,10 @@ public:
     // poll(2) on fds for up to timeoutMs (-1: no limit). Returns what
     // ppoll(2) returns; -1 with errno EINTR when a signal came.
     int wait(pollfd *fds, nfds_t n, int timeoutMs) const;
+
+    // The same with a limit finer than a millisecond (a negative one: no
+    // limit), for a command that keeps to a schedule.
+    int wait(pollfd *fds, nfds_t n, std::chrono::nanoseconds timeout) const;
 
     // Sleeps up to ms, or less when a signal comes.
     void pause(int ms) const { wait(nullptr, 0, ms); }
