@@ -5,6 +5,8 @@
 #include "listing/output.h"
 
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -95,4 +97,30 @@ int finishOutput(const char *command)
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
         return output::finish(command, 0);
     return failure(command, std::string("writing standard output: ") + std::strerror(errno));
+}
+
+bool parseDuration(const char *text, double &seconds)
+{
+    // Digits and at most one point, then the unit: no sign, no exponent,
+    // no blank, so that "1e3ms" or " 5ms" are not taken for what they are not.
+    const char *p = text;
+    bool digits = false;
+    bool point = false;
+    for (; (*p >= '0' && *p <= '9') || (*p == '.' && !point); ++p) {
+        digits = digits || *p != '.';
+        point = point || *p == '.';
+    }
+    if (!digits)
+        return false;
+    const struct {
+        const char *unit;
+        double scale;
+    } units[] = {{"us", 1e-6}, {"ms", 1e-3}, {"s", 1.0}};
+    for (const auto &u : units) {
+        if (std::strcmp(p, u.unit) != 0)
+            continue;
+        seconds = std::strtod(std::string(text, p).c_str(), nullptr) * u.scale;
+        return std::isfinite(seconds);
+    }
+    return false;
 }

@@ -62,6 +62,12 @@ bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &o
 // frame::MAX_PAYLOAD (the rest unread): STATUS_USAGE.
 int payloadTooLong(const char *command, size_t len, bool more);
 
+// A duration with its unit, as a user writes it: "20ms", "0.5s", "150us"
+// (a decimal number, then us, ms or s, nothing between). Sets seconds and
+// returns true; false for a negative number, a missing or unknown unit, or
+// anything else.
+bool parseDuration(const char *text, double &seconds);
+
 // Flushes standard output and the listing (output.h); STATUS_OK when everything written got out,
 // otherwise reports the failure for command and returns STATUS_FAILED.
 int finishOutput(const char *command);

@@ -271,7 +271,8 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | linkErrors(f);
     const char *live = output::live();
     mOut.setLive(mStream && live != nullptr);
-    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags) &&
+    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags,
+                         f.comment) &&
         mOut.error() == 0 && mOut.dropped() == 1)
         output::info(live, "the capture's reader fell behind; dropping frames from the "
                            "capture (the link is not affected)");

@@ -11,6 +11,7 @@ const uint32_t INTERFACE_DESCRIPTION = 0x00000001;
 const uint32_t ENHANCED_PACKET = 0x00000006;
 const uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4D;
 const uint16_t OPT_END = 0;
+const uint16_t OPT_COMMENT = 1;
 const uint16_t SHB_USERAPPL = 4;
 const uint16_t IF_NAME = 2;
 const uint16_t EPB_FLAGS = 2;
@@ -92,7 +93,7 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
 }
 
 bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen,
-                          size_t originalLen, uint32_t flags)
+                          size_t originalLen, uint32_t flags, const char *comment)
 {
     Block epb(mBlock, ENHANCED_PACKET);
     epb.put32(0); // interface 0
@@ -107,6 +108,8 @@ bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t cap
             static_cast<unsigned char>(flags >> 16), static_cast<unsigned char>(flags >> 24)};
         epb.option(EPB_FLAGS, le, sizeof le);
     }
+    if (comment != nullptr)
+        epb.option(OPT_COMMENT, comment);
     return write(epb.finish());
 }
 

@@ -37,9 +37,10 @@ public:
 
     // One Enhanced Packet Block on interface 0: time in microseconds since
     // the epoch, the first capturedLen bytes of data out of originalLen,
-    // and epb_flags (0 for none). False when out dropped it or failed.
+    // epb_flags (0 for none) and an opt_comment (nullptr for none). False
+    // when out dropped it or failed.
     bool packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen, size_t originalLen,
-                uint32_t flags);
+                uint32_t flags, const char *comment = nullptr);
 
 private:
     bool write(const std::vector<unsigned char> &block);

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "impair/spec.h"
 #include "serial/device.h"
 #include "serial/reconnect.h"
 
@@ -33,6 +34,11 @@ struct TapOptions {
     const char *pcap = nullptr;
     bool force = false;
     bool reconnect = true;
+    // --to-device and --to-app (given: a SPEC was), and --seed.
+    impair::Spec toDevice;
+    impair::Spec toApp;
+    unsigned long long seed = 0;
+    bool seedGiven = false;
 };
 
 int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks);
