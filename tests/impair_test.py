@@ -427,6 +427,62 @@ def pcapng_checks(tmp):
     check("lost" in impaired, "no lost frame in tshark's view")
 
 
+def extcap_checks(tmp):
+    """The extcap entry offers the options and impairs a tap it runs; the
+    capture file's comment gives the seed it picked."""
+    config = subprocess.run(EMULATOR + [VEMLINK, "extcap", "--extcap-config"],
+                            capture_output=True, text=True, timeout=WAIT).stdout
+    for call in ("--to-device", "--to-app", "--seed"):
+        check("{call=%s}" % call in config, "--extcap-config lacks " + call)
+    frames, stream = traffic(11, 20)
+    fifo, saved, link = (os.path.join(tmp, n) for n in ("extcap.fifo", "extcap.pcapng", "ttyAPP"))
+    os.mkfifo(fifo)
+    master, slave = os.openpty()
+    tty.setraw(slave)
+    os.set_blocking(master, False)
+    proc = subprocess.Popen(EMULATOR + [VEMLINK, "extcap", "--capture", "--fifo", fifo,
+                                        "--device", os.ttyname(slave), "--link", link,
+                                        "--to-device", "loss 100%"], stderr=subprocess.PIPE)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    with open(saved, "wb") as out:
+        deadline = time.time() + WAIT
+        while not os.path.exists(link) and time.time() < deadline:
+            time.sleep(0.02)
+        app = os.open(link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        tty.setraw(app)
+        os.write(app, stream)
+        got = b""
+        while got.count(b"\x7e") < len(frames) + 1 and time.time() < deadline:
+            select.select([master], [], [], 0.1)
+            try:
+                got += os.read(master, 4096)
+            except BlockingIOError:
+                pass
+        proc.send_signal(signal.SIGTERM)
+        while time.time() < deadline:
+            select.select([reader], [], [], 0.1)
+            try:
+                chunk = os.read(reader, 65536)
+            except BlockingIOError:
+                continue
+            out.write(chunk)
+            if not chunk and proc.poll() is not None:
+                break
+        proc.wait(WAIT)
+        os.close(app)
+    os.close(reader)
+    os.close(master)
+    os.close(slave)
+    check(got == b"\x7e" * (len(frames) + 1), "extcap loss 100%%: the device got %r" % got[:30])
+    r = subprocess.run(["tshark", "-n", "-r", saved, "-X", "lua_script:" + DISSECTOR, "-T",
+                        "fields", "-e", "vemlink.impairment"], capture_output=True, text=True,
+                       timeout=120)
+    check(r.stdout.split() == ["lost"] * len(frames), "extcap: records %r" % r.stdout[:80])
+    info = subprocess.run(["capinfos", saved], capture_output=True, text=True, timeout=WAIT)
+    check(re.search(r"seed \d+ \(--seed \d+", info.stdout) is not None,
+          "extcap: no seed in the capture's comment: " + info.stdout[-300:])
+
+
 def main():
     if shutil.which("tshark") is None:
         if EMULATOR:
@@ -442,6 +498,7 @@ def main():
         delay_checks(tmp)
         rate_checks(tmp)
         pcapng_checks(tmp)
+        extcap_checks(tmp)
     return verdict("vemlink tap impairments")
 
 

@@ -182,7 +182,7 @@ bool Capture::open(const char *path, const std::string &name, const StopSignals 
     // report, not a signal that ends the command.
     std::signal(SIGPIPE, SIG_IGN);
     mWriter = std::make_unique<PcapngWriter>(mOut);
-    if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION)) {
+    if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION, mComment)) {
         error = "cannot write " + mPath + ": " + std::strerror(mOut.error());
         discard();
         return false;

@@ -57,6 +57,10 @@ public:
     bool open(const char *path, const std::string &name, const StopSignals &stop,
               std::string &error);
 
+    // The capture file's comment, for open() to write (for example the
+    // seed of a tap's impairments).
+    void setComment(const std::string &comment) { mComment = comment; }
+
     // Removes the file open() created, for a command that does not start.
     void discard();
 
@@ -100,6 +104,7 @@ private:
     bool mSaid = false;     // the failure was said when it came
     std::string mPath;
     std::string mError; // why the first failed write failed
+    std::string mComment;
     std::unique_ptr<PcapngWriter> mWriter;
     std::unique_ptr<Sink> mSinks[2];
     std::vector<unsigned char> mPacket; // the record being written

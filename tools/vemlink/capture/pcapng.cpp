@@ -71,7 +71,8 @@ private:
 
 } // namespace
 
-bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::string &application)
+bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::string &application,
+                         const std::string &comment)
 {
     Block shb(mBlock, SECTION_HEADER);
     shb.put32(BYTE_ORDER_MAGIC);
@@ -79,6 +80,8 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
     shb.put16(0);
     shb.put32(0xFFFFFFFF); // section length not known: -1
     shb.put32(0xFFFFFFFF);
+    if (!comment.empty())
+        shb.option(OPT_COMMENT, comment);
     shb.option(SHB_USERAPPL, application);
     if (!write(shb.finish()))
         return false;

@@ -29,13 +29,15 @@ const char *const USAGE =
     "                      [--link PATH] [--device2 PATH] [--baud N]\n"
     "                      [--databits 5|6|7|8] [--parity P] [--stopbits 1|2]\n"
     "                      [--flow F] [--rtscts]\n"
+    "                      [--to-device SPEC] [--to-app SPEC] [--seed N]\n"
     "\n"
     "The extcap side of vemlink, run by Wireshark through the entry the vemlink\n"
     "package installs in Wireshark's extcap folder. --capture streams pcapng\n"
     "into FIFO until SIGTERM. MODE is tap (default: 'vemlink tap PATH'), listen\n"
     "('vemlink decode --device PATH') or monitor ('vemlink monitor PATH\n"
     "DEVICE2'). tshark passes the settings as -o extcap.vemlink.device:PATH,\n"
-    "-o extcap.vemlink.mode:tap and so on.\n";
+    "-o extcap.vemlink.mode:tap and so on. A tap impairs its directions with\n"
+    "--to-device, --to-app and --seed as 'vemlink tap' does.\n";
 
 // The extcap control protocol: a 'T', three bytes of length (big-endian),
 // the control number, the command, the payload.
@@ -158,20 +160,36 @@ void config()
               "arg {number=8}{call=--flow}{display=Flow control}{type=selector}\n"
               "value {arg=8}{value=none}{display=none}{default=true}\n"
               "value {arg=8}{value=rtscts}{display=RTS/CTS}\n"
-              "value {arg=8}{value=xonxoff}{display=XON/XOFF}");
+              "value {arg=8}{value=xonxoff}{display=XON/XOFF}\n"
+              "arg {number=9}{call=--to-device}{display=Impair to the device (tap)}"
+              "{type=string}{group=Impairments}"
+              "{tooltip=What the application sends: e.g. loss 5% corrupt 2% (vemlink(1))}\n"
+              "arg {number=10}{call=--to-app}{display=Impair to the application (tap)}"
+              "{type=string}{group=Impairments}"
+              "{tooltip=What the device sends: e.g. delay 20ms 5ms rate 9600 (vemlink(1))}\n"
+              "arg {number=11}{call=--seed}{display=Seed (tap)}{type=string}"
+              "{validation=^[0-9]*$}{group=Impairments}"
+              "{tooltip=The impairments' random choices; blank: picked anew}");
 }
 
 // The capture itself: the command of the mode, into the FIFO. Standard
 // error carries errors only (Wireshark shows each line as one), and a
 // reader that goes away (Wireshark stopped or died) ends it.
 int capture(const char *mode, const LinkOptions &link, const char *device2, const char *linkPath,
-            const char *fifo)
+            const char *fifo, const char *const impairments[3])
 {
+    const bool tapMode = std::strcmp(mode, "tap") == 0;
+    for (int i = 0; i < 3; ++i)
+        if (!tapMode && impairments[i] != nullptr && *impairments[i] != '\0')
+            return usageError("extcap", "--to-device, --to-app and --seed go with the tap mode");
     LiveHooks hooks;
     hooks.quiet = true;
     hooks.endWithCapture = true;
-    if (std::strcmp(mode, "tap") == 0) {
+    if (tapMode) {
         TapOptions tap;
+        const int status = takeImpairments("extcap", impairments, tap);
+        if (status >= 0)
+            return status;
         tap.link = link;
         tap.linkPath = linkPath != nullptr && *linkPath != '\0' ? linkPath : nullptr;
         tap.pcap = fifo;
@@ -203,6 +221,7 @@ int runExtcap(int argc, char **argv)
     const char *controlIn = nullptr;
     const char *controlOut = nullptr;
     const char *ignored = nullptr;
+    const char *impairments[3] = {nullptr, nullptr, nullptr};
     // The options with a value; Wireshark's own that vemlink has no use for
     // go to ignored.
     const struct {
@@ -213,6 +232,9 @@ int runExtcap(int argc, char **argv)
                   {"--device2", &device2},
                   {"--mode", &mode},
                   {"--link", &linkPath},
+                  {"--to-device", &impairments[0]},
+                  {"--to-app", &impairments[1]},
+                  {"--seed", &impairments[2]},
                   {"--extcap-control-in", &controlIn},
                   {"--extcap-control-out", &controlOut},
                   {"--extcap-interface", &ignored},
@@ -296,7 +318,7 @@ int runExtcap(int argc, char **argv)
         dup2(null, STDOUT_FILENO);
         close(null);
     }
-    const int status = capture(mode, link, device2, linkPath, fifo);
+    const int status = capture(mode, link, device2, linkPath, fifo, impairments);
     if (in >= 0)
         close(in);
     if (gControlOut >= 0)

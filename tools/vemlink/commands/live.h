@@ -43,6 +43,11 @@ struct TapOptions {
 
 int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks);
 
+// --to-device SPEC, --to-app SPEC and --seed N, in that order (each nullptr,
+// or empty, when not given), into o for command name: -1 when they are
+// fine, else STATUS_USAGE, said.
+int takeImpairments(const char *name, const char *const given[3], TapOptions &o);
+
 class Capture;
 class FrameSink;
 class StopSignals;

@@ -252,30 +252,6 @@ Read forward(Direction &d, const Clock &clock, bool packet)
     return pushed ? Read::DATA : Read::WRITE_FAILED;
 }
 
-// --to-device SPEC, --to-app SPEC and --seed N (each nullptr when not
-// given) into o: -1 when they are fine, else STATUS_USAGE, said.
-int takeImpairments(const char *name, const char *const given[3], TapOptions &o)
-{
-    const char *const options[2] = {"--to-device", "--to-app"};
-    impair::Spec *const specs[2] = {&o.toDevice, &o.toApp};
-    for (int i = 0; i < 2; ++i) {
-        std::string error;
-        if (given[i] != nullptr && !impair::parseSpec(given[i], *specs[i], error))
-            return usageError(name, std::string(options[i]) + ": " + error);
-    }
-    const char *seed = given[2];
-    if (seed == nullptr)
-        return -1;
-    char *end = nullptr;
-    errno = 0;
-    o.seed = std::strtoull(seed, &end, 10);
-    if (*seed < '0' || *seed > '9' || *end != '\0' || errno != 0)
-        return usageError(name, std::string("--seed '") + seed +
-                                    "': a whole number from 0 to 18446744073709551615");
-    o.seedGiven = true;
-    return -1;
-}
-
 // Reads the options into o. -1 when they are fine, else the exit status
 // (help printed, or a usage error said).
 int parseTap(int argc, char **argv, TapOptions &o)
@@ -397,6 +373,9 @@ int Tap::start()
             output::info(mName, "impairing with seed " + std::to_string(mSeed) + "; --seed " +
                                     std::to_string(mSeed) + " makes the same choices again");
     }
+    if (mOptions.toDevice.given || mOptions.toApp.given)
+        mCapture.setComment("vemlink tap impairing with seed " + std::to_string(mSeed) +
+                            " (--seed " + std::to_string(mSeed) + " makes the same choices)");
     // Before the device, so that a FIFO waiting for its reader holds nothing
     // else; and before the listing goes live, since '-' moves standard
     // output to standard error and keeps the capture's stream as it was.
@@ -712,6 +691,29 @@ int Tap::finish()
 }
 
 } // namespace
+
+int takeImpairments(const char *name, const char *const given[3], TapOptions &o)
+{
+    const char *const options[2] = {"--to-device", "--to-app"};
+    impair::Spec *const specs[2] = {&o.toDevice, &o.toApp};
+    for (int i = 0; i < 2; ++i) {
+        std::string error;
+        if (given[i] != nullptr && *given[i] != '\0' &&
+            !impair::parseSpec(given[i], *specs[i], error))
+            return usageError(name, std::string(options[i]) + ": " + error);
+    }
+    const char *seed = given[2];
+    if (seed == nullptr || *seed == '\0')
+        return -1;
+    char *end = nullptr;
+    errno = 0;
+    o.seed = std::strtoull(seed, &end, 10);
+    if (*seed < '0' || *seed > '9' || *end != '\0' || errno != 0)
+        return usageError(name, std::string("--seed '") + seed +
+                                    "': a whole number from 0 to 18446744073709551615");
+    o.seedGiven = true;
+    return -1;
+}
 
 int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks)
 {
