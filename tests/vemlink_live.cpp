@@ -9,6 +9,8 @@
 //                                  the full-disk check alone; 77 when skipped
 //   vemlink_live --latency ROUNDS VEMLINK [EMULATOR...]
 //                                                 tap and socat latency
+//   vemlink_live --impair MIB VEMLINK [EMULATOR...]
+//                                  what the tap's impairments cost and keep
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -1641,33 +1643,120 @@ void printLatency(const char *what, std::vector<double> &oneWay)
 // The one-way latency of a small frame through the tap and through socat
 // forwarding between the same kind of ptys, their round trips taken in
 // turn, so that both meet the same load of the machine.
+// The same through a tap that holds each frame to its closing flag both
+// ways ('delay 0ms'), the cost of the impairments' path.
 void latencyBench(TempDir &dir, int rounds)
 {
     Pty tapDev;
     Run tap({"tap", tapDev.path}, "/dev/null");
     const std::string tapEnd = startTap(tap, "latency");
+    Pty heldDev;
+    Run held(
+        {"tap", heldDev.path, "--to-device", "delay 0ms", "--to-app", "delay 0ms", "--seed", "1"},
+        "/dev/null");
+    const std::string heldEnd = startTap(held, "latency, delay 0ms");
     Pty socatDev;
     const std::string link = dir.path() + "/ttySOCAT";
     Adapter socat(socatDev.path, link, "/dev/null");
-    if (tapEnd.empty())
+    if (tapEnd.empty() || heldEnd.empty())
         return;
-    const int tapApp = openApp(tapEnd);
-    const int socatApp = openApp(link);
-    std::vector<double> viaTap, viaSocat;
+    const int apps[3] = {openApp(tapEnd), openApp(heldEnd), openApp(link)};
+    const int devices[3] = {tapDev.master, heldDev.master, socatDev.master};
+    std::vector<double> oneWay[3];
     for (int i = -rounds / 10; i < rounds; ++i) { // the first tenth warms up
-        const double t = roundTrip(tapApp, tapDev.master);
-        const double s = roundTrip(socatApp, socatDev.master);
-        if (i >= 0) {
-            viaTap.push_back(t);
-            viaSocat.push_back(s);
+        for (int k = 0; k < 3; ++k) {
+            const double t = roundTrip(apps[k], devices[k]);
+            if (i >= 0)
+                oneWay[k].push_back(t);
         }
     }
     std::printf("one-way latency of a %zu-byte frame over ptys, %d round trips each, in turn:\n",
                 frame(text("ping")).size(), rounds);
-    printLatency("vemlink tap", viaTap);
-    printLatency("socat pty,raw,echo=0", viaSocat);
-    close(tapApp);
-    close(socatApp);
+    const char *const names[3] = {"vemlink tap", "vemlink tap, delay 0ms", "socat pty,raw,echo=0"};
+    for (int k = 0; k < 3; ++k) {
+        printLatency(names[k], oneWay[k]);
+        close(apps[k]);
+    }
+}
+
+// Both ways at once through a tap with 'corrupt 1%' each way: the
+// throughput of the impairments' path (no byte is added or removed).
+void corruptBench(size_t bytes)
+{
+    Pty dev;
+    long good = 0;
+    const Bytes tx = traffic(1, bytes, good);
+    const Bytes rx = traffic(2, bytes, good);
+    Run tap({"tap", dev.path, "--to-device", "corrupt 1%", "--to-app", "corrupt 1%", "--seed", "1"},
+            "/dev/null");
+    const std::string appPath = startTap(tap, "corrupt 1%");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+    Pump::Way a{app, dev.master, tx};
+    Pump::Way b{dev.master, app, rx};
+    Pump::run(a, b);
+    check(a.got.size() == tx.size() && b.got.size() == rx.size(), "corrupt 1%: bytes missing");
+    std::printf("tap with corrupt 1%% each way, both directions at once, %.1f MiB each way:\n",
+                static_cast<double>(bytes) / (1 << 20));
+    std::printf("  application -> device  %8.1f MB/s\n", tx.size() / a.seconds / 1e6);
+    std::printf("  device -> application  %8.1f MB/s\n", rx.size() / b.seconds / 1e6);
+    check(tap.stop(SIGINT) == 0, "corrupt 1%: exit status " + std::to_string(tap.status));
+    close(app);
+}
+
+// 64 KiB to the device through 'rate 115200': the time from the first
+// write to the last byte against the line time, 10 bits a byte at 8N1.
+void rateBench()
+{
+    Pty dev;
+    long good = 0;
+    Bytes data = traffic(3, 65536, good);
+    data.resize(65536);
+    const Bytes none;
+    Run tap({"tap", dev.path, "--to-device", "rate 115200"}, "/dev/null");
+    const std::string appPath = startTap(tap, "rate");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+    Pump::Way a{app, dev.master, data};
+    Pump::Way b{dev.master, app, none};
+    Pump::run(a, b);
+    check(a.got == data, "rate: bytes changed");
+    const double line = data.size() * 10.0 / 115200;
+    std::printf("64 KiB through rate 115200: %.3f s, line time %.3f s (%+.2f %%)\n", a.seconds,
+                line, (a.seconds - line) / line * 100);
+    check(tap.stop(SIGINT) == 0, "rate: exit status " + std::to_string(tap.status));
+    close(app);
+}
+
+// Frames one at a time through 'delay 20ms 5ms', 40 ms apart: the delay
+// each took, from its write to its last byte at the device.
+void delayBench(int frames)
+{
+    Pty dev;
+    Run tap({"tap", dev.path, "--to-device", "delay 20ms 5ms"}, "/dev/null");
+    const std::string appPath = startTap(tap, "delay");
+    if (appPath.empty())
+        return;
+    const int app = openApp(appPath);
+    const Bytes f = frame(text("ping"));
+    std::vector<double> ms;
+    for (int i = 0; i < frames; ++i) {
+        const auto start = Clock::now();
+        sendAll(app, f);
+        check(receive(dev.master, f.size()) == f, "delay: a frame changed");
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        pause(40);
+    }
+    std::sort(ms.begin(), ms.end());
+    const long outside =
+        std::count_if(ms.begin(), ms.end(), [](double d) { return d < 15 || d > 25; });
+    std::printf("delay 20ms 5ms, %d frames: min %.2f ms, p50 %.2f ms, max %.2f ms; "
+                "%ld outside 15-25 ms\n",
+                frames, ms.front(), ms[ms.size() / 2], ms.back(), outside);
+    check(tap.stop(SIGINT) == 0, "delay: exit status " + std::to_string(tap.status));
+    close(app);
 }
 
 } // namespace
@@ -1679,6 +1768,7 @@ int main(int argc, char **argv)
     int first = 1;
     const char *only = nullptr;
     int latency = 0;
+    bool impair = false;
     if (argc > 2 && std::strcmp(argv[1], "--only") == 0) {
         only = argv[2];
         first = 3;
@@ -1687,13 +1777,19 @@ int main(int argc, char **argv)
         latency = std::atoi(argv[2]);
         first = 3;
     }
+    if (argc > 2 && std::strcmp(argv[1], "--impair") == 0) {
+        impair = true;
+        bytes = static_cast<size_t>(std::atof(argv[2]) * (1 << 20));
+        first = 3;
+    }
     if (argc > 2 && std::strcmp(argv[1], "--bench") == 0) {
         bench = true;
         bytes = static_cast<size_t>(std::atof(argv[2]) * (1 << 20));
         first = 3;
     }
     if (argc <= first) {
-        std::fputs("usage: vemlink_live [--bench MIB|--latency ROUNDS] VEMLINK [EMULATOR...]\n",
+        std::fputs("usage: vemlink_live [--bench MIB|--latency ROUNDS|--impair MIB] VEMLINK "
+                   "[EMULATOR...]\n",
                    stderr);
         return 2;
     }
@@ -1711,6 +1807,12 @@ int main(int argc, char **argv)
     }
     if (bench) {
         loadChecks(dir, bytes, true);
+        return gFailures == 0 ? 0 : 1;
+    }
+    if (impair) {
+        corruptBench(bytes);
+        rateBench();
+        delayBench(100);
         return gFailures == 0 ? 0 : 1;
     }
     listingChecks(dir);
