@@ -144,7 +144,9 @@ class Tap:
         return status
 
 
-ROW = re.compile(r"^\s*\d+\.\d{6} ([<>])\s+(\d+)\s+(\d+)\s+(\S+)(.*)$")
+# A frame row: the time (blank on the partial frames listed at the end),
+# the direction, offset, length, status, then the data and the note.
+ROW = re.compile(r"^(?:\s*\d+\.\d{6}| {10}) ([<>])\s+(\d+)\s+(\d+)\s+(\S+)(.*)$")
 
 
 def rows(listing, mark):
