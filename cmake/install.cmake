@@ -18,6 +18,26 @@ install(FILES ${VEMUTILS_HEADERS}
 install(FILES vemlog/log4cpp.properties
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT Development)
 
+# Installed under any prefix (~/.local, /opt/vemutils), vemlink and the Python
+# extension find the libraries installed with them through a run path
+# relative to themselves. Distribution packages leave it out with
+# -DCMAKE_SKIP_INSTALL_RPATH=ON (debian/rules does), the libraries being
+# where the system looks.
+function(vemutils_relative_rpath target dir)
+  if(IS_ABSOLUTE "${dir}" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    set(rpath "${CMAKE_INSTALL_FULL_LIBDIR}") # no fixed way from one to the other
+  else()
+    file(RELATIVE_PATH up "/prefix/${dir}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
+    string(REGEX REPLACE "/$" "" up "${up}")
+    set(rpath "$ORIGIN/${up}")
+  endif()
+  set_target_properties(${target} PROPERTIES INSTALL_RPATH "${rpath}")
+endfunction()
+vemutils_relative_rpath(vemlink "${CMAKE_INSTALL_BINDIR}")
+if(TARGET _vemutils)
+  vemutils_relative_rpath(_vemutils "${VEMUTILS_PYTHON_INSTALL_DIR}/vemutils")
+endif()
+
 install(TARGETS vemlink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
 install(FILES tools/vemlink/vemlink.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Tools)
 # Where bash-completion loads a command's completion from on first use.

@@ -105,10 +105,18 @@ done
 check_pc "$libdir/pkgconfig/vemutils.pc"
 
 echo "== installed vemlink"
-# No rpath is installed: the libraries are found the way the system finds them.
 frame=$(env LD_LIBRARY_PATH="$libdir" $emulator "$prefix/bin/vemlink" encode 616263) ||
   fail "vemlink does not run"
 [ "$frame" = "7E 61 62 63 25 9E 7E" ] || fail "installed vemlink encodes 616263 as '$frame'"
+# Installed under a prefix the loader does not search, vemlink finds the
+# libraries beside it through its relative run path, and names no folder of
+# the build tree.
+version=$(env -u LD_LIBRARY_PATH $emulator "$prefix/bin/vemlink" --version) ||
+  fail "vemlink does not run from $prefix without LD_LIBRARY_PATH"
+[ "$version" = "vemlink $(sed -n 's/^project(vemutils VERSION \([0-9.]*\).*/\1/p' "$here/../CMakeLists.txt")" ] ||
+  fail "installed vemlink --version says '$version'"
+readelf -d "$prefix/bin/vemlink" | grep -E 'RPATH|RUNPATH' | grep -qF "$build" &&
+  fail "the installed vemlink keeps a run path into the build tree"
 echo "vemlink: ok"
 [ -f "$prefix/share/man/man1/vemlink.1" ] || fail "no share/man/man1/vemlink.1"
 completion=$prefix/share/bash-completion/completions/vemlink
@@ -128,7 +136,9 @@ if [ -z "$toolchain" ]; then
   # The consumer calls nothing of the logger itself; only libvemutils does.
   # Under --as-needed, gold and lld (unlike ld.bfd) drop a library that
   # nothing before it on the line uses, and the program then fails to load
-  # with "undefined symbol: _ZN7cVemlogC2EPKc" unless the link keeps it.
+  # with "undefined symbol: ..." (cVemlog's here; log4cpp's
+  # AppenderMapStorageInitializer for a program without hdlc.h) unless the
+  # link keeps it.
   for ld in bfd gold lld; do
     consume_cmake "$prefix" "$libdir" -DCMAKE_EXE_LINKER_FLAGS="-fuse-ld=$ld -Wl,--as-needed"
     PKG_CONFIG_PATH="$libdir/pkgconfig" consume_pc c++ "$libdir" -fuse-ld=$ld -Wl,--as-needed

@@ -24,6 +24,18 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 version=$(sed -n 's/^project(vemutils VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 pkgs=(libvemutils0 libvemlog0 libvemutils-dev vemlink)
 
+# no_run_path DEB: none of the package's ELF files carries an RPATH or a
+# RUNPATH (the libraries are where the system looks; lintian flags one).
+no_run_path() {
+  local x=$tmp/no-run-path f
+  rm -rf "$x"
+  dpkg -x "$1" "$x"
+  while IFS= read -r -d '' f; do
+    [ "$(head -c4 "$f" | od -An -tx1 | tr -d ' ')" = 7f454c46 ] || continue
+    ! readelf -d "$f" | grep -E 'RPATH|RUNPATH' || fail "$1: ${f#"$x"/} has a run path"
+  done < <(find "$x" -type f -print0)
+}
+
 # unpack ARCH DIR: checks each package of ARCH and unpacks it into DIR.
 unpack() {
   local arch=$1 dir=$2 deb multiarch
@@ -36,6 +48,7 @@ unpack() {
     dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||' | grep -v -e '^$' -e '/$' -e '^usr/share/doc/' |
       sed "s|$multiarch|MA|" | sort >"$tmp/$p.list"
     dpkg -x "$deb" "$dir"
+    no_run_path "$deb"
   done
   diff -u - "$tmp/libvemutils0.list" <<<$'usr/lib/MA/libvemutils.so.0\nusr/lib/MA/libvemutils.so.0.1.0' ||
     fail "libvemutils0 ($arch) contents"
@@ -71,6 +84,7 @@ libdir=$tmp/root/usr/lib/$multiarch
 echo "== python3-vemutils (native only), imported from the unpacked packages"
 deb=build/packages/python3-vemutils_${version}_$native.deb
 [ -f "$deb" ] || fail "$deb missing"
+no_run_path "$deb"
 deps=$(dpkg-deb -f "$deb" Depends)
 [[ "$deps" == *"libvemutils0 (= $version)"* && "$deps" == *"python3 (>= 3."* && "$deps" == *python3-serial* ]] ||
   fail "python3-vemutils Depends: $deps"

@@ -30,6 +30,11 @@ assert vemutils.__file__.startswith(sys.argv[1]), vemutils.__file__
 assert vemutils.fcs(b"123456789") == 0x906E
 assert vemutils.Framer().feed(bytes.fromhex("7E 61 62 63 25 9E 7E")) == [b"abc"]
 PY
-! readelf -d "$tmp$site"/vemutils/_vemutils*.so | grep -q -e RUNPATH -e RPATH ||
-  fail "the installed extension keeps a run path"
+# The run path, relative to the extension, reaches the installed libraries
+# alone: it imports with no LD_LIBRARY_PATH, and names no absolute folder.
+# shellcheck disable=SC2016 # the literal $ORIGIN
+readelf -d "$tmp$site"/vemutils/_vemutils*.so | grep -E 'RPATH|RUNPATH' | grep -v '\[\$ORIGIN' &&
+  fail "the installed extension keeps an absolute run path"
+PYTHONPATH=$tmp$site env -u LD_LIBRARY_PATH "$python" -c 'import vemutils; assert vemutils.fcs(b"123456789") == 0x906E' ||
+  fail "the installed extension does not load without LD_LIBRARY_PATH"
 echo "installed to $site: ok"

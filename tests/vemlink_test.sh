@@ -62,6 +62,27 @@ vemlink decode "$tmp/noise" >"$tmp/listing"
 grep -Eq '^ +0 +3000  partial +55( 55){2045} \.\.\.  \|U{2046}\|$' "$tmp/listing" ||
   fail "3000 bytes without a flag: $(cut -c1-60 "$tmp/listing" | sed -n 2p)"
 
+# A reader of standard output that has gone (a closed pipe): a message and
+# status 1, not a death by SIGPIPE. The reader is waited for, so the pipe is
+# closed before vemlink writes.
+while IFS='|' read -r say args; do
+  exec {closed}> >(:)
+  wait $!
+  # shellcheck disable=SC2086
+  vemlink $args 1>&"$closed" 2>"$tmp/err"
+  status=$?
+  exec {closed}>&-
+  [ $status -eq 1 ] && grep -qF "$say" "$tmp/err" ||
+    fail "'$args' into a closed pipe: exit status $status, not 1 with '$say': $(cat "$tmp/err")"
+done <<CLOSED
+vemlink encode: standard output was closed|encode 61
+vemlink encode: standard output was closed|encode --raw 61
+vemlink decode: standard output was closed|decode $golden/capture.bin
+vemlink decode: standard output was closed|decode --hex /dev/null
+vemlink --version: |--version
+vemlink encode: |encode --help
+CLOSED
+
 # --- round trips: decode gives back what encode framed, up to 1021 bytes
 limit=$(for i in $(seq 0 1020); do printf '%02X ' $(((i * 37 + 11) % 256)); done)
 for payload in "" "7E" "7D 7E 7D 7D 7E" "00 11 7E 22" "${limit% }"; do
@@ -105,10 +126,14 @@ grep -q 'cHDLCFramer.*Creating Framer' "$tmp/logged/demo.log" 2>/dev/null ||
   fail "log.config relative to the configuration was not used"
 
 # --- help, and bad arguments: status 2 and nothing on standard output
-for sub in "" demo encode decode tap send; do
+# Each help is a synopsis for one screen that points to the manual page,
+# where the options, statuses, signals and exit status are told.
+for sub in "" demo encode decode tap send monitor extcap; do
   # shellcheck disable=SC2086
   vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
   grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
+  [ "$(wc -l <"$tmp/out")" -le 24 ] || fail "'$sub --help' takes $(wc -l <"$tmp/out") lines, over a screen"
+  grep -q 'vemlink(1)' "$tmp/out" || fail "'$sub --help' does not point to vemlink(1)"
 done
 vemlink --version | grep -qx 'vemlink [0-9][0-9]*\.[0-9][0-9]*\.[0-9][0-9]*' ||
   fail "--version does not print 'vemlink VERSION'"
@@ -225,6 +250,29 @@ decode --device /dev/null --baud 0
 ARGS
 vemlink >/dev/null 2>&1
 [ $? -eq 2 ] || fail "no command does not exit 2"
+
+# The extcap entry as Wireshark calls it with a field left blank: the
+# option comes with an empty value. A blank line option keeps its default;
+# a blank --device or --device2 is a missing one.
+extcap_blank() { # STATUS WANT ARGS...: the exit status and a line of standard error
+  local want_status=$1 want=$2
+  shift 2
+  vemlink extcap "$@" >/dev/null 2>"$tmp/err" </dev/null
+  local status=$?
+  if [ $status -ne "$want_status" ] || ! grep -qF -- "$want" "$tmp/err"; then
+    fail "extcap $*: exit status $status, not $want_status with '$want': $(cat "$tmp/err")"
+  fi
+}
+extcap_blank 2 "--capture needs --device" --capture --fifo "$tmp/blank.pcapng" --device ""
+extcap_blank 2 "monitor needs --device2" --capture --fifo "$tmp/blank.pcapng" \
+  --device /dev/null --mode monitor --device2 ""
+extcap_blank 1 "cannot open $tmp/no-tty: No such file or directory" --capture \
+  --fifo "$tmp/blank.pcapng" --device "$tmp/no-tty" --baud "" --parity "" --flow= --stopbits ""
+[ -e "$tmp/blank.pcapng" ] && fail "extcap left its capture behind when the device failed"
+if ! vemlink extcap --extcap-interfaces --baud "" --databits "" >"$tmp/out" 2>"$tmp/err" ||
+  ! grep -q '^interface {value=vemlink}' "$tmp/out"; then
+  fail "extcap --extcap-interfaces with blank line options: $(cat "$tmp/err")"
+fi
 
 [ $failures -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
 echo "vemlink: all checks passed"

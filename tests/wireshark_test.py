@@ -575,7 +575,9 @@ def control_channel(tmp):
             n = int.from_bytes(data[1:4], "big")
             messages.append((data[0:1], data[4], data[5], data[6:4 + n].decode()))
             data = data[4 + n:]
-    app_path = messages[-1][3] if messages else None
+    # The toolbar's field names the application's end; the status bar says
+    # the same. (Standard error carries errors only: see extcap_quiet.)
+    app_path = messages[1][3] if len(messages) == 2 else None
     check(app_path is not None and app_path.startswith("/dev/pts/") and
           messages == [(b"T", 0, 6, "vemlink: the application's end is " + str(app_path)),
                        (b"T", 0, 1, str(app_path))],
@@ -635,6 +637,76 @@ def extcap_modes(tmp):
         b.close()
 
 
+def lone_escape(tmp):
+    """A lone 7D between flags is listed dropped and is not too long: its
+    record carries no "too long" flag."""
+    raw = os.path.join(tmp, "escape.bin")
+    with open(raw, "wb") as f:
+        f.write(b"\x7e\x7d\x7e")
+    out = os.path.join(tmp, "escape.pcapng")
+    run = Vemlink(["decode", raw, "--pcap", out], os.path.join(tmp, "escape.out"))
+    check(run.proc.wait(WAIT) == 0, "decode of a lone 7D: " + run.drain())
+    rows = records(out, ["frame.packet_flags_direction", "vemlink.status", "vemlink.payload",
+                         "frame.time_epoch", "frame.packet_flags_packet_too_error"])
+    check(len(rows) == 1 and rows[0][1] == "dropped", "a lone 7D: %s" % rows)
+    check(rows and rows[0][4] not in ("1", "True"),
+          "a lone 7D carries the too-long flag: %s" % rows)
+
+
+def extcap_start(tmp, name, mode, a, b):
+    """An extcap capture in MODE on the ptys a (and b), its standard error in
+    a file, and the FIFO's reader."""
+    fifo = os.path.join(tmp, name + ".fifo")
+    os.mkfifo(fifo)
+    args = ["extcap", "--capture", "--extcap-interface", "vemlink", "--fifo", fifo,
+            "--device", a.path, "--mode", mode]
+    if mode == "monitor":
+        args += ["--device2", b.path]
+    if mode == "tap":
+        args += ["--link", os.path.join(tmp, name + ".app")]
+    run = Vemlink(args, os.path.join(tmp, name + ".out"), os.path.join(tmp, name + ".err"))
+    return run, os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+
+
+def extcap_quiet(tmp):
+    """Wireshark shows what an extcap capture writes on standard error as
+    an error: a capture that goes well writes nothing there."""
+    for mode in ("tap", "listen", "monitor"):
+        a, b = Pty(), Pty()
+        run, reader = extcap_start(tmp, "quiet-" + mode, mode, a, b)
+        time.sleep(1.0)  # the devices set up
+        send(a.master, frame(b"quiet"))
+        time.sleep(0.5)
+        check(run.stop() == 0, "extcap --mode %s on SIGTERM" % mode)
+        os.close(reader)
+        check(run.drain() == "", "extcap --mode %s, standard error: %r" % (mode, run.drain()))
+        a.close()
+        b.close()
+
+
+def extcap_reader_gone(tmp):
+    """When Wireshark stops reading (the FIFO's reader goes away), the
+    capture ends by itself."""
+    for mode in ("listen", "monitor"):
+        a, b = Pty(), Pty()
+        run, reader = extcap_start(tmp, "gone-" + mode, mode, a, b)
+        time.sleep(1.0)  # the devices set up
+        send(a.master, frame(b"seen"))
+        time.sleep(0.3)
+        os.close(reader)
+        send(a.master, frame(b"nobody reads"))
+        try:
+            run.proc.wait(2.0 if not EMULATOR else 20.0)
+        except subprocess.TimeoutExpired:
+            pass
+        check(run.proc.poll() is not None,
+              "extcap --mode %s still runs 2 s after the FIFO's reader went" % mode)
+        if run.proc.poll() is None:
+            run.stop(signal.SIGKILL)
+        a.close()
+        b.close()
+
+
 def main():
     if shutil.which("tshark") is None:
         if EMULATOR:
@@ -654,6 +726,9 @@ def main():
         monitor_capture(tmp)
         control_channel(tmp)
         extcap_modes(tmp)
+        lone_escape(tmp)
+        extcap_quiet(tmp)
+        extcap_reader_gone(tmp)
         live_capture(tmp)
     finally:
         shutil.rmtree(tmp)

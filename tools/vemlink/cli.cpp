@@ -96,7 +96,9 @@ int finishOutput(const char *command)
 {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
         return output::finish(command, 0);
-    return failure(command, std::string("writing standard output: ") + std::strerror(errno));
+    return failure(command, errno == EPIPE
+                                ? std::string("standard output was closed")
+                                : std::string("writing standard output: ") + std::strerror(errno));
 }
 
 bool parseDuration(const char *text, double &seconds)

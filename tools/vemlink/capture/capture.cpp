@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,6 +191,20 @@ bool Capture::open(const char *path, const std::string &name, const StopSignals 
     return true;
 }
 
+void Capture::goLive(const char *command)
+{
+    mLiveCommand = command;
+    mOut.setLive(mStream);
+}
+
+bool Capture::readerGone() const
+{
+    if (!mStream || mOut.fd() < 0)
+        return false;
+    pollfd out{mOut.fd(), POLLOUT, 0};
+    return poll(&out, 1, 0) > 0 && (out.revents & POLLERR) != 0;
+}
+
 void Capture::discard()
 {
     mWriter.reset();
@@ -213,8 +228,8 @@ void Capture::checkFailed()
     if (mOut.error() == 0 || !mError.empty())
         return;
     mError = "writing " + mPath + ": " + std::strerror(mOut.error());
-    if (output::live() != nullptr) {
-        output::error(output::live(), mError + "; capture stopped (the link is not affected)");
+    if (mLiveCommand != nullptr) {
+        output::error(mLiveCommand, mError + "; capture stopped (the link is not affected)");
         mSaid = true;
     }
 }
@@ -230,7 +245,7 @@ int Capture::finish(const char *command, int waitMs)
     if (mOut.dropped() > 0) {
         const std::string note = std::to_string(mOut.dropped()) +
                                  " frames not captured: the capture's reader fell behind\n";
-        output::line(note);
+        output::closing(note);
         // With "-" the listing is standard error already.
         if (!mToStdout)
             output::info(command, note.substr(0, note.size() - 1));
@@ -269,8 +284,7 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
     packet.insert(packet.end(), f.wire, f.wire + f.kept);
 
     const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | linkErrors(f);
-    const char *live = output::live();
-    mOut.setLive(mStream && live != nullptr);
+    const char *live = mLiveCommand;
     if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags,
                          f.comment) &&
         mOut.error() == 0 && mOut.dropped() == 1)

@@ -67,6 +67,16 @@ public:
     // A write failed: the capture stopped (its reader went away).
     bool failed() const { return !mError.empty(); }
 
+    // From now on a command on a live link (named for its messages) is
+    // writing: into a pipe or a FIFO, records that do not fit the queue are
+    // dropped and counted, never waited for, and a failed write is said at
+    // once. Until then, a plain command waits for its reader.
+    void goLive(const char *command);
+
+    // The capture's reader has gone, seen without writing: a pipe or FIFO
+    // with no reader left (Wireshark stopped or died while nothing came).
+    bool readerGone() const;
+
     bool active() const { return mWriter != nullptr; }
 
     // Writes queued records as far as the reader takes them now.
@@ -98,10 +108,11 @@ private:
     void checkFailed();
 
     Outlet mOut{-1, BOUND, 0};
-    bool mStream = false;   // not a regular file: may go live
-    bool mCreated = false;  // open() made the file
-    bool mToStdout = false; // "-": the listing went to standard error
-    bool mSaid = false;     // the failure was said when it came
+    bool mStream = false;               // not a regular file: may go live
+    bool mCreated = false;              // open() made the file
+    const char *mLiveCommand = nullptr; // see goLive()
+    bool mToStdout = false;             // "-": the listing went to standard error
+    bool mSaid = false;                 // the failure was said when it came
     std::string mPath;
     std::string mError; // why the first failed write failed
     std::string mComment;

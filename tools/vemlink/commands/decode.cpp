@@ -23,59 +23,20 @@ const int FINAL_FLUSH_MS = 1000;
 
 const char *const USAGE =
     "usage: vemlink decode [--hex] [--time] [--pcap FILE [--outbound]] [FILE|-]\n"
-    "       vemlink decode --device PATH [--baud N] [--databits 5|6|7|8]\n"
-    "                      [--parity P] [--stopbits 1|2] [--flow F] [--no-reconnect]\n"
-    "                      [--time] [--pcap FILE [--outbound]]\n"
+    "       vemlink decode --device PATH [LINE OPTIONS] [--no-reconnect] [--time]\n"
+    "                      [--pcap FILE [--outbound]]\n"
     "\n"
-    "Reads link bytes (a capture, a device, standard input with '-' or no\n"
-    "FILE) and prints one line per frame: the offset of its opening flag,\n"
-    "a length, the status and the data as hex and as text.\n"
+    "Lists the frames in link bytes read from FILE, standard input or a device.\n"
     "\n"
-    "  ok         a frame whose FCS checks; length and data are the payload\n"
-    "  crc-error  the FCS check failed; length and data are the bytes between\n"
-    "             the flags as they were on the wire, still stuffed\n"
-    "  dropped    a frame of more than 1023 unstuffed bytes (a receiver\n"
-    "             discards it), whatever a receiver collects after the\n"
-    "             discard, or a lone 7D; length and data as on the wire\n"
-    "  partial    bytes after the last flag when the input ended\n"
-    "\n"
-    "A summary line follows the frames. Idle flags are not listed. Frames are\n"
-    "listed as they arrive; SIGINT (Ctrl-C), SIGTERM, SIGHUP or SIGQUIT ends\n"
-    "the listing like the end of the input: the partial frame and the summary,\n"
-    "exit status 0.\n"
-    "\n"
-    "A live device is locked (flock and TIOCEXCL; one locked by another\n"
-    "program is refused) and never held up by the listing: when standard\n"
-    "output falls behind, lines are dropped, said on standard error, and\n"
-    "counted at the end: 'N lines not shown: standard output fell behind'.\n"
-    "When the device hangs up, fails (EIO) or its path goes away, the line\n"
-    "'device gone, waiting' is listed and the device looked for every 200 ms;\n"
-    "once it is back it is opened again with the same settings and lock,\n"
-    "'device back' is listed and the listing goes on.\n"
-    "Nor by a --pcap capture into a pipe or a FIFO: whole records are\n"
-    "dropped when its reader falls behind, and counted: 'N frames not\n"
-    "captured: the capture's reader fell behind'.\n"
-    "\n"
-    "  --hex            the input is hex text (as printed by vemlink encode), not raw\n"
-    "  --time           start each line with the seconds since the start, to the\n"
-    "                   microsecond, when its closing flag was read\n"
-    "  --device PATH    read a serial device live, set raw, by default 115200 8N1\n"
-    "                   and no flow control; its settings are put back at the end\n"
+    "  --hex                   the input is hex text, as vemlink encode prints it\n"
+    "  --time                  start each line with the seconds since the start\n"
+    "  --device PATH           read a serial device live\n"
     "  {LINE}\n"
-    "  --no-reconnect   end at the device's hang-up instead of waiting for it\n"
-    "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark,\n"
-    "                   one record per frame with its wall-clock time and\n"
-    "                   status; '-' is standard output (the listing then goes\n"
-    "                   to standard error). FILE must not exist yet\n"
-    "  --outbound       mark the frames in FILE as from the application to the\n"
-    "                   device (>), as for a tap's PREFIX.tx; by default they\n"
-    "                   are from the device (<)\n"
+    "  --no-reconnect          end when the device goes away instead of waiting\n"
+    "  --pcap FILE             the frames as pcapng too ('-': standard output)\n"
+    "  --outbound              mark the captured frames as > rather than <\n"
     "\n"
-    "Exit status 0 when the input was read to its end (a device's hang-up\n"
-    "with --no-reconnect) or the listing stopped by a signal; 1 when a read\n"
-    "failed, the device could not be opened or set up or is in use, the\n"
-    "capture could not be written or its reader went away, or standard\n"
-    "output was closed; 2 on bad arguments.\n";
+    "See vemlink(1) for the listing, statuses, signals and exit status.\n";
 
 // Raw input is listed as it arrives, so a live device shows frames at once.
 // The end of the input, a signal and a hang-up of a device all end the
@@ -170,7 +131,7 @@ int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSin
             break;
         output::flush();
         capture.flush();
-        if (hooks.endWithCapture && capture.failed())
+        if (hooks.endWithCapture && (capture.failed() || capture.readerGone()))
             break;
     }
     lister.finish();
@@ -181,12 +142,131 @@ int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSin
     return captured != STATUS_OK && !hooks.endWithCapture ? captured : out;
 }
 
+// What the command line asks of decode.
+struct DecodeOptions {
+    LinkOptions link; // a live device, when link.device is set
+    const char *path = "-";
+    const char *pcap = nullptr;
+    bool hex = false;
+    bool timed = false;
+    bool outbound = false;
+    bool reconnect = true;
+};
+
+// What goes with what, checked once all the options are read. -1 when
+// they fit together, else STATUS_USAGE.
+int checkDecode(const char *name, const DecodeOptions &o, int paths)
+{
+    if (o.link.lineGiven && o.link.device == nullptr)
+        return usageError(name, "--baud, --databits, --parity, --stopbits and --flow need "
+                                "--device");
+    if (!o.reconnect && o.link.device == nullptr)
+        return usageError(name, "--no-reconnect needs --device");
+    if (o.link.device != nullptr && paths > 0)
+        return usageError(name, "--device or FILE, not both");
+    if (o.link.device != nullptr && o.hex)
+        return usageError(name, "--hex reads text, not a device");
+    if (o.outbound && o.pcap == nullptr)
+        return usageError(name, "--outbound marks the frames of --pcap");
+    return -1;
+}
+
+// Reads the options into o. -1 when they are fine, else the exit status
+// (help printed, or a usage error said).
+int parseDecode(int argc, char **argv, DecodeOptions &o)
+{
+    const char *name = argv[0];
+    int paths = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (isHelp(arg)) {
+            std::fputs(withLineOptions(USAGE).c_str(), stdout);
+            return finishOutput(name);
+        }
+        std::string error;
+        const int taken = takeLinkOption(argc, argv, i, o.link, error);
+        if (taken < 0)
+            return usageError(name, error);
+        if (taken > 0)
+            continue;
+        if (std::strcmp(arg, "--no-reconnect") == 0)
+            o.reconnect = false;
+        else if (std::strcmp(arg, "--hex") == 0)
+            o.hex = true;
+        else if (std::strcmp(arg, "--time") == 0)
+            o.timed = true;
+        else if (std::strcmp(arg, "--outbound") == 0)
+            o.outbound = true;
+        else if (takeValue(argc, argv, i, "--pcap", o.pcap)) {
+            if (o.pcap == nullptr || *o.pcap == '\0')
+                return usageError(name, "--pcap needs a file");
+        } else if (isOption(arg))
+            return usageError(name, std::string("unknown option ") + arg);
+        else if (++paths > 1)
+            return usageError(name, "one input at a time");
+        else
+            o.path = arg;
+    }
+    return checkDecode(name, o, paths);
+}
+
+// Lists the frames of a capture written in hex; the exit status.
+int listHex(const char *name, const DecodeOptions &o, Capture &capture, FrameSink *sink)
+{
+    const int fd = openInput(o.path);
+    if (fd < 0)
+        return failure(name, std::string(o.path) + ": " + std::strerror(errno));
+    std::vector<unsigned char> text;
+    std::vector<unsigned char> bytes;
+    std::string error;
+    if (!readAll(fd, text))
+        return failure(name, std::string(o.path) + ": " + std::strerror(errno));
+    if (!parseHex(reinterpret_cast<const char *>(text.data()), text.size(), bytes, error))
+        return usageError(name, std::string(o.path) + ": bad hex: " + error);
+    Lister::header(o.timed);
+    Lister lister;
+    lister.setSink(sink);
+    if (o.timed)
+        lister.setPrefix("  0.000000  ");
+    lister.arrived();
+    lister.feed(bytes.data(), bytes.size());
+    lister.finish();
+    const int captured = capture.finish(name, 0);
+    const int status = finishOutput(name);
+    return captured != STATUS_OK ? captured : status;
+}
+
+// Lists what o names: a capture, standard input or a device; the exit
+// status.
+int decode(const char *name, const DecodeOptions &o)
+{
+    const StopSignals stop;
+    Capture capture;
+    std::string pcapError;
+    if (o.pcap != nullptr &&
+        !capture.open(o.pcap, o.link.device != nullptr ? o.link.device : o.path, stop, pcapError))
+        return stop.stopped() ? STATUS_OK : failure(name, pcapError);
+    FrameSink *sink = capture.active() ? capture.sink(o.outbound ? '>' : '<') : nullptr;
+    if (o.hex)
+        return listHex(name, o, capture, sink);
+    if (o.link.device != nullptr)
+        return listDevice(name, o.link, o.reconnect, o.timed, capture, sink, stop, LiveHooks());
+    const int fd = openInput(o.path);
+    if (fd < 0) {
+        capture.discard();
+        return failure(name, std::string(o.path) + ": " + std::strerror(errno));
+    }
+    return listLive(name, Source{o.path, fd, nullptr, LineSettings()}, o.timed, capture, sink,
+                    stop);
+}
+
 } // namespace
 
 int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool timed,
                Capture &capture, FrameSink *sink, const StopSignals &stop, const LiveHooks &hooks)
 {
     LiveOutput live(name, hooks.quiet);
+    capture.goLive(name);
     ReconnectingDevice device(reconnect);
     std::string error;
     if (!device.open(link, error)) {
@@ -199,93 +279,7 @@ int listDevice(const char *name, const LinkOptions &link, bool reconnect, bool t
 
 int runDecode(int argc, char **argv)
 {
-    const char *name = argv[0];
-    bool hex = false;
-    bool timed = false;
-    bool outbound = false;
-    const char *pcap = nullptr;
-    const char *path = "-";
-    int paths = 0;
-    LinkOptions link;
-    bool reconnect = true;
-    for (int i = 1; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (isHelp(arg)) {
-            std::fputs(withLineOptions(USAGE).c_str(), stdout);
-            return finishOutput(name);
-        }
-        std::string error;
-        const int taken = takeLinkOption(argc, argv, i, link, error);
-        if (taken < 0)
-            return usageError(name, error);
-        if (taken > 0)
-            continue;
-        else if (std::strcmp(arg, "--no-reconnect") == 0)
-            reconnect = false;
-        else if (std::strcmp(arg, "--hex") == 0)
-            hex = true;
-        else if (std::strcmp(arg, "--time") == 0)
-            timed = true;
-        else if (std::strcmp(arg, "--outbound") == 0)
-            outbound = true;
-        else if (takeValue(argc, argv, i, "--pcap", pcap)) {
-            if (pcap == nullptr || *pcap == '\0')
-                return usageError(name, "--pcap needs a file");
-        } else if (isOption(arg))
-            return usageError(name, std::string("unknown option ") + arg);
-        else if (++paths > 1)
-            return usageError(name, "one input at a time");
-        else
-            path = arg;
-    }
-    if (link.lineGiven && link.device == nullptr)
-        return usageError(name, "--baud, --databits, --parity, --stopbits and --flow need "
-                                "--device");
-    if (!reconnect && link.device == nullptr)
-        return usageError(name, "--no-reconnect needs --device");
-    if (link.device != nullptr && paths > 0)
-        return usageError(name, "--device or FILE, not both");
-    if (link.device != nullptr && hex)
-        return usageError(name, "--hex reads text, not a device");
-    if (outbound && pcap == nullptr)
-        return usageError(name, "--outbound marks the frames of --pcap");
-
-    const StopSignals stop;
-    Capture capture;
-    std::string pcapError;
-    if (pcap != nullptr &&
-        !capture.open(pcap, link.device != nullptr ? link.device : path, stop, pcapError))
-        return stop.stopped() ? STATUS_OK : failure(name, pcapError);
-    FrameSink *sink = capture.active() ? capture.sink(outbound ? '>' : '<') : nullptr;
-
-    if (hex) {
-        const int fd = openInput(path);
-        if (fd < 0)
-            return failure(name, std::string(path) + ": " + std::strerror(errno));
-        std::vector<unsigned char> text;
-        std::vector<unsigned char> bytes;
-        std::string error;
-        if (!readAll(fd, text))
-            return failure(name, std::string(path) + ": " + std::strerror(errno));
-        if (!parseHex(reinterpret_cast<const char *>(text.data()), text.size(), bytes, error))
-            return usageError(name, std::string(path) + ": bad hex: " + error);
-        Lister::header(timed);
-        Lister lister;
-        lister.setSink(sink);
-        if (timed)
-            lister.setPrefix("  0.000000  ");
-        lister.arrived();
-        lister.feed(bytes.data(), bytes.size());
-        lister.finish();
-        const int captured = capture.finish(name, 0);
-        const int status = finishOutput(name);
-        return captured != STATUS_OK ? captured : status;
-    }
-
-    if (link.device != nullptr)
-        return listDevice(name, link, reconnect, timed, capture, sink, stop, LiveHooks());
-    const int fd = openInput(path);
-    if (fd < 0 && (capture.discard(), true))
-        return failure(name, std::string(path) + ": " + std::strerror(errno));
-    return listLive(name, Source{path, fd, nullptr, LineSettings()}, timed, capture, sink, stop);
+    DecodeOptions options;
+    const int status = parseDecode(argc, argv, options);
+    return status >= 0 ? status : decode(argv[0], options);
 }

@@ -29,27 +29,15 @@ namespace {
 const char *const USAGE =
     "usage: vemlink demo [--config FILE]\n"
     "\n"
-    "Sends packets over a pseudo-terminal pair, one end framing them with\n"
-    "cHDLC::frameData, the other reading the link in chunks and feeding every\n"
-    "byte to cHDLC::unFrameByte. Command packets are split with\n"
-    "cArgParser::parseList and compared word by word with what was sent.\n"
-    "Progress goes to standard error when it is a terminal; the summary goes\n"
-    "to standard output.\n"
+    "Carries packets over a pseudo-terminal pair, framed at one end and taken\n"
+    "apart byte by byte at the other, with bit errors on the wire if asked, and\n"
+    "checks every one.\n"
     "\n"
-    "  --config FILE   a properties file (key=value lines, no spaces around\n"
-    "                  '='); every key is optional:\n"
-    "      demo.packets=20000           packets to send\n"
-    "      demo.payload_min=0           smallest binary payload, bytes\n"
-    "      demo.payload_max=1021        largest binary payload, bytes (<= 1021)\n"
-    "      demo.errors_per_million=0    bits flipped on the wire, per million bytes\n"
-    "      demo.seed=1                  seed of the traffic and of the errors\n"
-    "      log.config=                  log4cpp.properties to configure logging\n"
-    "                                   with; relative to FILE's folder\n"
+    "  --config FILE   a properties file of settings: demo.packets,\n"
+    "                  demo.payload_min, demo.payload_max,\n"
+    "                  demo.errors_per_million, demo.seed, log.config\n"
     "\n"
-    "Exit status 0 when no corrupt packet was accepted and, if no error was\n"
-    "injected, every packet arrived intact; 1 otherwise; 2 on bad arguments\n"
-    "or settings, or a configuration file that cannot be read (the reason goes\n"
-    "to standard error, before any output).\n";
+    "See vemlink(1) for the settings and the exit status.\n";
 
 // Without any byte moving for this long the link is taken to be stuck.
 const int STALL_MS = 3000;
@@ -285,9 +273,10 @@ void summary(const Stats &s, const Settings &settings, const std::string &device
                 static_cast<double>(s.sent) / seconds, seconds);
 }
 
-} // namespace
-
-int runDemo(int argc, char **argv)
+// Reads the command line and the configuration it names into s. -1 when
+// they are fine, else the exit status (help printed, or a usage error
+// said).
+int parseDemo(int argc, char **argv, Settings &s)
 {
     const char *name = argv[0];
     const char *config = nullptr;
@@ -306,93 +295,176 @@ int runDemo(int argc, char **argv)
         else
             return usageError(name, std::string("unexpected argument ") + arg);
     }
-
-    Settings settings;
     std::string error;
-    if (!readSettings(config, settings, error))
+    if (!readSettings(config, s, error))
         return usageError(name, error);
-    if (!settings.logConfig.empty()) {
-        try {
-            log4cpp::PropertyConfigurator::configure(settings.logConfig);
-        } catch (const std::exception &e) {
-            return usageError(name, "log configuration " + settings.logConfig + ": " + e.what());
-        }
+    return -1;
+}
+
+// Sets up logging from the file log.config names, if any. -1 when done,
+// else the exit status of a usage error.
+int configureLogging(const char *name, const Settings &s)
+{
+    if (s.logConfig.empty())
+        return -1;
+    try {
+        log4cpp::PropertyConfigurator::configure(s.logConfig);
+    } catch (const std::exception &e) {
+        return usageError(name, "log configuration " + s.logConfig + ": " + e.what());
+    }
+    return -1;
+}
+
+// A run of the demo: the traffic, both ends of the link, the counts.
+class Demo {
+public:
+    Demo(const char *name, const Settings &s)
+        : mName(name), mSettings(s),
+          mTraffic(static_cast<unsigned>(s.seed), s.payloadMin, s.payloadMax), mSender(s, mStats),
+          mReceiver(mStats)
+    {
     }
 
-    PtyLink link;
-    if (!link.open(error))
-        return failure(name, "opening a pseudo-terminal: " + error);
+    // Sends every packet and reports; the exit status.
+    int run();
 
-    Stats stats;
-    Traffic traffic(static_cast<unsigned>(settings.seed), settings.payloadMin, settings.payloadMax);
-    Sender sender(settings, stats);
-    Receiver receiver(stats);
-    const bool showProgress = isatty(STDERR_FILENO) == 1;
+private:
+    // The exit status of a step that lets the demo go on.
+    static constexpr int GO_ON = -1;
+
+    void load();
+    int exchange(bool sending);
+    int receive(short revents);
+    void showProgress();
+    int report(double seconds);
+
+    const char *mName;
+    const Settings &mSettings;
+    Stats mStats;
+    Traffic mTraffic;
+    Sender mSender;
+    Receiver mReceiver;
+    PtyLink mLink;
+    bool mShowProgress = isatty(STDERR_FILENO) == 1;
+    std::chrono::steady_clock::time_point mShown;
+    long long mReceived = 0;
+};
+
+int Demo::run()
+{
+    std::string error;
+    if (!mLink.open(error))
+        return failure(mName, "opening a pseudo-terminal: " + error);
     const auto start = std::chrono::steady_clock::now();
-    auto shown = start;
-    long long received = 0;
-
+    mShown = start;
     for (;;) {
-        while (sender.hasRoom() && stats.sent < settings.packets) {
-            Packet p = traffic.next();
-            sender.load(p);
-            receiver.expect(std::move(p));
-            ++stats.sent;
-        }
-        const bool sending = sender.pending();
-        if (!sending && received == stats.wireBytes)
+        load();
+        const bool sending = mSender.pending();
+        if (!sending && mReceived == mStats.wireBytes)
             break;
-
-        pollfd fds[2] = {{link.sender(), static_cast<short>(sending ? POLLOUT : 0), 0},
-                         {link.receiver(), POLLIN, 0}};
-        const int ready = poll(fds, 2, STALL_MS);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return failure(name, std::string("poll: ") + std::strerror(errno));
-        if (ready == 0)
-            return failure(name, "the link stalled: nothing moved for " +
-                                     std::to_string(STALL_MS / 1000) + " s");
-        if ((fds[0].revents & POLLOUT) != 0 && !sender.write(link.sender()))
-            return failure(name, std::string("writing the link: ") + std::strerror(errno));
-        if ((fds[1].revents & POLLIN) != 0) {
-            unsigned char chunk[READ_CHUNK];
-            const ssize_t n = read(link.receiver(), chunk, sizeof chunk);
-            if (n < 0 && errno != EAGAIN && errno != EINTR)
-                return failure(name, std::string("reading the link: ") + std::strerror(errno));
-            if (n > 0) {
-                receiver.feed(chunk, static_cast<size_t>(n));
-                received += n;
-            }
-        } else if ((fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            return failure(name, "the link's receiving end closed");
-        }
-
-        const auto now = std::chrono::steady_clock::now();
-        if (showProgress && now - shown >= PROGRESS_EVERY) {
-            progress(stats, settings);
-            shown = now;
-        }
+        const int status = exchange(sending);
+        if (status != GO_ON)
+            return status;
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    if (showProgress) {
-        progress(stats, settings);
+    if (mShowProgress) {
+        progress(mStats, mSettings);
         std::fputc('\n', stderr);
     }
+    return report(elapsed.count());
+}
 
-    summary(stats, settings, link.name(), elapsed.count());
+// Frames packets while the sender has room and packets are left to send.
+void Demo::load()
+{
+    while (mSender.hasRoom() && mStats.sent < mSettings.packets) {
+        Packet p = mTraffic.next();
+        mSender.load(p);
+        mReceiver.expect(std::move(p));
+        ++mStats.sent;
+    }
+}
+
+// One wait on the link, and what it lets through either way. GO_ON, or the
+// exit status of a failure.
+int Demo::exchange(bool sending)
+{
+    pollfd fds[2] = {{mLink.sender(), static_cast<short>(sending ? POLLOUT : 0), 0},
+                     {mLink.receiver(), POLLIN, 0}};
+    const int ready = poll(fds, 2, STALL_MS);
+    if (ready < 0 && errno == EINTR)
+        return GO_ON;
+    if (ready < 0)
+        return failure(mName, std::string("poll: ") + std::strerror(errno));
+    if (ready == 0)
+        return failure(mName, "the link stalled: nothing moved for " +
+                                  std::to_string(STALL_MS / 1000) + " s");
+    if ((fds[0].revents & POLLOUT) != 0 && !mSender.write(mLink.sender()))
+        return failure(mName, std::string("writing the link: ") + std::strerror(errno));
+    const int status = receive(fds[1].revents);
+    if (status == GO_ON)
+        showProgress();
+    return status;
+}
+
+// Reads what the receiving end has. GO_ON, or the exit status of a failure.
+int Demo::receive(short revents)
+{
+    if ((revents & POLLIN) != 0) {
+        unsigned char chunk[READ_CHUNK];
+        const ssize_t n = read(mLink.receiver(), chunk, sizeof chunk);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return failure(mName, std::string("reading the link: ") + std::strerror(errno));
+        if (n > 0) {
+            mReceiver.feed(chunk, static_cast<size_t>(n));
+            mReceived += n;
+        }
+    } else if ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        return failure(mName, "the link's receiving end closed");
+    }
+    return GO_ON;
+}
+
+// A progress line, at most every PROGRESS_EVERY.
+void Demo::showProgress()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (mShowProgress && now - mShown >= PROGRESS_EVERY) {
+        progress(mStats, mSettings);
+        mShown = now;
+    }
+}
+
+// The summary and the verdict on standard output; the exit status.
+int Demo::report(double seconds)
+{
+    summary(mStats, mSettings, mLink.name(), seconds);
     std::string verdict;
-    if (stats.corrupt > 0)
-        verdict = std::to_string(stats.corrupt) + " corrupt packet(s) accepted";
-    else if (stats.misparsed > 0)
-        verdict = std::to_string(stats.misparsed) + " command(s) split wrongly";
-    else if (stats.bitErrors == 0 && (stats.intact != stats.sent || stats.rejected > 0))
+    if (mStats.corrupt > 0)
+        verdict = std::to_string(mStats.corrupt) + " corrupt packet(s) accepted";
+    else if (mStats.misparsed > 0)
+        verdict = std::to_string(mStats.misparsed) + " command(s) split wrongly";
+    else if (mStats.bitErrors == 0 && (mStats.intact != mStats.sent || mStats.rejected > 0))
         verdict = "packets went missing on a link without errors";
     if (verdict.empty())
-        std::printf("result: ok, %s\n", stats.bitErrors > 0 ? "no corrupt packet accepted"
-                                                            : "every packet arrived intact");
+        std::printf("result: ok, %s\n", mStats.bitErrors > 0 ? "no corrupt packet accepted"
+                                                             : "every packet arrived intact");
     else
         std::printf("result: FAILED, %s\n", verdict.c_str());
-    const int written = finishOutput(name);
+    const int written = finishOutput(mName);
     return verdict.empty() ? written : STATUS_FAILED;
+}
+
+} // namespace
+
+int runDemo(int argc, char **argv)
+{
+    Settings settings;
+    int status = parseDemo(argc, argv, settings);
+    if (status < 0)
+        status = configureLogging(argv[0], settings);
+    if (status >= 0)
+        return status;
+    Demo demo(argv[0], settings);
+    return demo.run();
 }

@@ -8,21 +8,22 @@
 #include "cli.h"
 #include "hdlc.h"
 #include "listing/hex.h"
+#include "listing/output.h"
 
 namespace {
 
-const char *const USAGE = "usage: vemlink encode [--raw] [HEX...|-]\n"
-                          "\n"
-                          "Prints the frame for one payload as upper-case hex on one line.\n"
-                          "The payload is given in hex (pairs of digits, whitespace allowed\n"
-                          "between pairs, several arguments joined), or read raw from standard\n"
-                          "input with '-' or no argument. It may hold 0 to 1021 bytes; no more\n"
-                          "input is read than that, and a longer payload ends with exit\n"
-                          "status 2.\n"
-                          "\n"
-                          "  --raw    write the frame's bytes themselves, for a pipe or a file\n"
-                          "\n"
-                          "  vemlink encode 61 62 63     prints 7E 61 62 63 25 9E 7E\n";
+const char *const USAGE =
+    "usage: vemlink encode [--raw] [HEX...|-]\n"
+    "\n"
+    "Prints the frame for one payload of 0 to 1021 bytes, as hex on one line.\n"
+    "The payload is given in hex, or read raw from standard input with '-' or no\n"
+    "argument.\n"
+    "\n"
+    "  --raw    write the frame's bytes themselves\n"
+    "\n"
+    "  vemlink encode 61 62 63     prints 7E 61 62 63 25 9E 7E\n"
+    "\n"
+    "See vemlink(1) for the exit status.\n";
 
 } // namespace
 
@@ -68,11 +69,14 @@ int runEncode(int argc, char **argv)
     int frameLen = 0;
     cHDLC framer;
     framer.frameData(payload.data(), len, frame.data(), &frameLen);
+    // Through the listing's output, which reports a closed standard output.
+    std::string text;
     if (raw) {
-        std::fwrite(frame.data(), 1, static_cast<size_t>(frameLen), stdout);
+        text.assign(reinterpret_cast<const char *>(frame.data()), static_cast<size_t>(frameLen));
     } else {
-        printHex(stdout, frame.data(), static_cast<size_t>(frameLen));
-        std::fputc('\n', stdout);
+        appendHex(text, frame.data(), static_cast<size_t>(frameLen));
+        text += '\n';
     }
+    output::line(text);
     return finishOutput(name);
 }

@@ -31,13 +31,12 @@ const char *const USAGE =
     "                      [--flow F] [--rtscts]\n"
     "                      [--to-device SPEC] [--to-app SPEC] [--seed N]\n"
     "\n"
-    "The extcap side of vemlink, run by Wireshark through the entry the vemlink\n"
-    "package installs in Wireshark's extcap folder. --capture streams pcapng\n"
-    "into FIFO until SIGTERM. MODE is tap (default: 'vemlink tap PATH'), listen\n"
-    "('vemlink decode --device PATH') or monitor ('vemlink monitor PATH\n"
-    "DEVICE2'). tshark passes the settings as -o extcap.vemlink.device:PATH,\n"
-    "-o extcap.vemlink.mode:tap and so on. A tap impairs its directions with\n"
-    "--to-device, --to-app and --seed as 'vemlink tap' does.\n";
+    "Run by Wireshark through the extcap entry: --capture streams pcapng into\n"
+    "FIFO until SIGTERM. MODE is tap (the default), listen or monitor. A tap\n"
+    "impairs its directions with --to-device, --to-app and --seed as\n"
+    "'vemlink tap' does.\n"
+    "\n"
+    "See vemlink(1), LOOKING AT A LINK IN WIRESHARK.\n";
 
 // The extcap control protocol: a 'T', three bytes of length (big-endian),
 // the control number, the command, the payload.
@@ -83,7 +82,9 @@ int takeExtcapLine(int argc, char **argv, int &i, LinkOptions &link, std::string
     if (eq != nullptr && eq[1] == '\0' && std::strncmp(argv[i], "--", 2) == 0)
         return takeLineOption(argc, argv, i, link.line, error) == 0 ? 0 : 1;
     if (i + 1 < argc && argv[i + 1][0] == '\0' && std::strncmp(argv[i], "--", 2) == 0) {
-        int j = i;
+        // Whether it is a line option at all, asked of the option alone
+        // with a stand-in value: j indexes pair, not argv.
+        int j = 0;
         char *pair[] = {argv[i], const_cast<char *>("0")};
         LineSettings ignored;
         if (takeLineOption(2, pair, j, ignored, error) == 0)
@@ -172,156 +173,223 @@ void config()
               "{tooltip=The impairments' random choices; blank: picked anew}");
 }
 
+// What the arguments ask for: one of Wireshark's questions, or a capture.
+enum class Action { NONE, INTERFACES, DLTS, CONFIG, CAPTURE };
+// How a capture reaches the link: 'vemlink tap', 'vemlink decode --device'
+// or 'vemlink monitor'.
+enum class Mode { TAP, LISTEN, MONITOR };
+
+// What the arguments ask of the extcap entry.
+struct ExtcapOptions {
+    Action action = Action::NONE;
+    Mode mode = Mode::TAP;
+    LinkOptions link; // --device and the line options
+    const char *fifo = nullptr;
+    const char *device2 = nullptr;
+    const char *linkPath = nullptr;
+    const char *controlIn = nullptr;
+    const char *controlOut = nullptr;
+    // --to-device, --to-app and --seed as given (nullptr or empty: not),
+    // and the tap's impairments read from them.
+    const char *impairments[3] = {nullptr, nullptr, nullptr};
+    TapOptions tap;
+};
+
 // The capture itself: the command of the mode, into the FIFO. Standard
 // error carries errors only (Wireshark shows each line as one), and a
 // reader that goes away (Wireshark stopped or died) ends it.
-int capture(const char *mode, const LinkOptions &link, const char *device2, const char *linkPath,
-            const char *fifo, const char *const impairments[3])
+int capture(const ExtcapOptions &o)
 {
-    const bool tapMode = std::strcmp(mode, "tap") == 0;
-    for (int i = 0; i < 3; ++i)
-        if (!tapMode && impairments[i] != nullptr && *impairments[i] != '\0')
-            return usageError("extcap", "--to-device, --to-app and --seed go with the tap mode");
     LiveHooks hooks;
     hooks.quiet = true;
     hooks.endWithCapture = true;
-    if (tapMode) {
-        TapOptions tap;
-        const int status = takeImpairments("extcap", impairments, tap);
-        if (status >= 0)
-            return status;
-        tap.link = link;
-        tap.linkPath = linkPath != nullptr && *linkPath != '\0' ? linkPath : nullptr;
-        tap.pcap = fifo;
+    if (o.mode == Mode::TAP) {
+        TapOptions tap = o.tap;
+        tap.link = o.link;
+        tap.linkPath = o.linkPath != nullptr && *o.linkPath != '\0' ? o.linkPath : nullptr;
+        tap.pcap = o.fifo;
         hooks.appEnd = showAppEnd;
         return runTap("tap", tap, hooks);
     }
-    if (std::strcmp(mode, "monitor") == 0)
-        return listMonitor("monitor", link, link.device, device2, true, fifo, hooks);
+    if (o.mode == Mode::MONITOR)
+        return listMonitor("monitor", o.link, o.link.device, o.device2, true, o.fifo, hooks);
     const StopSignals stop;
     Capture capture;
     std::string error;
-    if (!capture.open(fifo, link.device, stop, error))
+    if (!capture.open(o.fifo, o.link.device, stop, error))
         return stop.stopped() ? STATUS_OK : failure("decode", error);
-    return listDevice("decode", link, true, false, capture, capture.sink('<'), stop, hooks);
+    return listDevice("decode", o.link, true, false, capture, capture.sink('<'), stop, hooks);
 }
 
-} // namespace
-
-int runExtcap(int argc, char **argv)
+// Sets action when arg names one; false for any other argument.
+bool takeAction(const char *arg, Action &action)
 {
-    const char *name = argv[0];
-    enum { NONE, INTERFACES, DLTS, CONFIG, CAPTURE } what = NONE;
-    const char *fifo = nullptr;
-    const char *device = nullptr;
-    const char *device2 = nullptr;
-    const char *mode = "tap";
-    const char *linkPath = nullptr;
-    LinkOptions link;
-    const char *controlIn = nullptr;
-    const char *controlOut = nullptr;
+    const struct {
+        const char *option;
+        Action action;
+    } actions[] = {{"--extcap-interfaces", Action::INTERFACES},
+                   {"--extcap-dlts", Action::DLTS},
+                   {"--extcap-config", Action::CONFIG},
+                   {"--capture", Action::CAPTURE}};
+    for (const auto &a : actions) {
+        if (std::strcmp(arg, a.option) == 0) {
+            action = a.action;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Sets mode when text names one; false for an unknown name.
+bool modeNamed(const char *text, Mode &mode)
+{
+    const struct {
+        const char *name;
+        Mode mode;
+    } modes[] = {{"tap", Mode::TAP}, {"listen", Mode::LISTEN}, {"monitor", Mode::MONITOR}};
+    for (const auto &m : modes) {
+        if (std::strcmp(text, m.name) == 0) {
+            mode = m.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Takes argv[i] when it is one of the options with a value, --mode's into
+// mode; Wireshark's own that vemlink has no use for are taken and ignored.
+// 1 when taken, 0 for another argument, -1 with the reason in error for a
+// missing value.
+int takeExtcapValue(int argc, char **argv, int &i, ExtcapOptions &o, const char *&mode,
+                    std::string &error)
+{
     const char *ignored = nullptr;
-    const char *impairments[3] = {nullptr, nullptr, nullptr};
-    // The options with a value; Wireshark's own that vemlink has no use for
-    // go to ignored.
     const struct {
         const char *option;
         const char **value;
-    } valued[] = {{"--fifo", &fifo},
-                  {"--device", &device},
-                  {"--device2", &device2},
+    } valued[] = {{"--fifo", &o.fifo},
+                  {"--device", &o.link.device},
+                  {"--device2", &o.device2},
                   {"--mode", &mode},
-                  {"--link", &linkPath},
-                  {"--to-device", &impairments[0]},
-                  {"--to-app", &impairments[1]},
-                  {"--seed", &impairments[2]},
-                  {"--extcap-control-in", &controlIn},
-                  {"--extcap-control-out", &controlOut},
+                  {"--link", &o.linkPath},
+                  {"--to-device", &o.impairments[0]},
+                  {"--to-app", &o.impairments[1]},
+                  {"--seed", &o.impairments[2]},
+                  {"--extcap-control-in", &o.controlIn},
+                  {"--extcap-control-out", &o.controlOut},
                   {"--extcap-interface", &ignored},
                   {"--extcap-version", &ignored},
                   {"--extcap-capture-filter", &ignored}};
+    for (const auto &v : valued) {
+        if (!takeValue(argc, argv, i, v.option, *v.value))
+            continue;
+        if (*v.value != nullptr)
+            return 1;
+        error = std::string(v.option) + " needs a value";
+        return -1;
+    }
+    return 0;
+}
+
+// What a capture needs, checked once all the arguments are read; the name
+// of the mode goes into o.mode, the tap's impairments into o.tap. -1 when
+// everything is there, else STATUS_USAGE.
+int checkCapture(const char *name, const char *mode, ExtcapOptions &o)
+{
+    if (o.fifo == nullptr)
+        return usageError(name, "--capture needs --fifo");
+    if (o.link.device == nullptr || *o.link.device == '\0')
+        return usageError(name, "--capture needs --device");
+    const bool known = modeNamed(mode, o.mode);
+    if (known && o.mode == Mode::MONITOR && (o.device2 == nullptr || *o.device2 == '\0'))
+        return usageError(name, "monitor needs --device2");
+    if (!known)
+        return usageError(name, std::string("unknown mode '") + mode + "'; tap, listen, monitor");
+    for (const char *given : o.impairments)
+        if (o.mode != Mode::TAP && given != nullptr && *given != '\0')
+            return usageError(name, "--to-device, --to-app and --seed go with the tap mode");
+    return takeImpairments(name, o.impairments, o.tap);
+}
+
+// Reads the arguments into o. -1 when they are fine, else the exit status
+// (help printed, or a usage error said).
+int parseExtcap(int argc, char **argv, ExtcapOptions &o)
+{
+    const char *name = argv[0];
+    const char *mode = "tap";
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
             std::fputs(USAGE, stdout);
             return finishOutput(name);
         }
-        if (std::strcmp(arg, "--extcap-interfaces") == 0)
-            what = INTERFACES;
-        else if (std::strcmp(arg, "--extcap-dlts") == 0)
-            what = DLTS;
-        else if (std::strcmp(arg, "--extcap-config") == 0)
-            what = CONFIG;
-        else if (std::strcmp(arg, "--capture") == 0)
-            what = CAPTURE;
-        else {
-            std::string error;
-            const int line = takeExtcapLine(argc, argv, i, link, error);
-            if (line < 0)
-                return usageError(name, error);
-            if (line > 0)
-                continue;
-            bool taken = false;
-            for (const auto &v : valued) {
-                if (!takeValue(argc, argv, i, v.option, *v.value))
-                    continue;
-                if (*v.value == nullptr)
-                    return usageError(name, std::string(v.option) + " needs a value");
-                taken = true;
-                break;
-            }
-            if (!taken)
-                return usageError(name, std::string("unknown argument ") + arg);
-        }
+        if (takeAction(arg, o.action))
+            continue;
+        std::string error;
+        int taken = takeExtcapLine(argc, argv, i, o.link, error);
+        if (taken == 0)
+            taken = takeExtcapValue(argc, argv, i, o, mode, error);
+        if (taken < 0)
+            return usageError(name, error);
+        if (taken == 0)
+            return usageError(name, std::string("unknown argument ") + arg);
     }
-    switch (what) {
-    case INTERFACES:
-        interfaces();
-        return finishOutput(name);
-    case DLTS:
-        dlts();
-        return finishOutput(name);
-    case CONFIG:
-        config();
-        return finishOutput(name);
-    case NONE:
+    if (o.action == Action::NONE)
         return usageError(name, "one of --extcap-interfaces, --extcap-dlts, --extcap-config, "
                                 "--capture");
-    case CAPTURE:
-        break;
-    }
+    return o.action == Action::CAPTURE ? checkCapture(name, mode, o) : -1;
+}
 
-    if (fifo == nullptr)
-        return usageError(name, "--capture needs --fifo");
-    if (device == nullptr || *device == '\0')
-        return usageError(name, "--capture needs --device");
-    link.device = device;
-    if (std::strcmp(mode, "monitor") == 0 && (device2 == nullptr || *device2 == '\0'))
-        return usageError(name, "monitor needs --device2");
-    if (std::strcmp(mode, "tap") != 0 && std::strcmp(mode, "listen") != 0 &&
-        std::strcmp(mode, "monitor") != 0)
-        return usageError(name, std::string("unknown mode '") + mode + "'; tap, listen, monitor");
-
-    // Wireshark writes the controls' values into control-in; it is opened
-    // so that Wireshark is not kept waiting, and its messages are ignored.
+// Opens Wireshark's control channel, when it gave one. Wireshark writes the
+// controls' values into control-in; it is opened so that Wireshark is not
+// kept waiting, and its messages are ignored. The descriptor of
+// control-in, or -1.
+int openControls(const char *name, const ExtcapOptions &o)
+{
     int in = -1;
-    if (controlIn != nullptr)
-        in = open(controlIn, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (controlOut != nullptr) {
-        gControlOut = openControlOut(controlOut);
+    if (o.controlIn != nullptr)
+        in = open(o.controlIn, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (o.controlOut != nullptr) {
+        gControlOut = openControlOut(o.controlOut);
         if (gControlOut < 0)
-            output::error(name, std::string(controlOut) + ": " + std::strerror(errno));
+            output::error(name, std::string(o.controlOut) + ": " + std::strerror(errno));
     }
+    return in;
+}
+
+// A capture for Wireshark, with its control channel.
+int runCapture(const char *name, const ExtcapOptions &o)
+{
+    const int in = openControls(name, o);
     // Wireshark reads only the FIFO; the listing is not wanted.
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null >= 0) {
         dup2(null, STDOUT_FILENO);
         close(null);
     }
-    const int status = capture(mode, link, device2, linkPath, fifo, impairments);
+    const int status = capture(o);
     if (in >= 0)
         close(in);
     if (gControlOut >= 0)
         close(gControlOut);
     return status;
+}
+
+} // namespace
+
+int runExtcap(int argc, char **argv)
+{
+    ExtcapOptions options;
+    const int status = parseExtcap(argc, argv, options);
+    if (status >= 0)
+        return status;
+    if (options.action == Action::CAPTURE)
+        return runCapture(argv[0], options);
+    if (options.action == Action::INTERFACES)
+        interfaces();
+    else if (options.action == Action::DLTS)
+        dlts();
+    else
+        config();
+    return finishOutput(argv[0]);
 }

@@ -3,6 +3,7 @@
 
 // vemlink: shows libvemutils at work on a byte-stream link, and takes link
 // bytes apart for whoever is debugging one.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -17,27 +18,28 @@ const char *const USAGE =
     "  demo [--config FILE]     carry packets over a pseudo-terminal and check them\n"
     "  encode [--raw] [HEX...|-]\n"
     "                           print the frame for a payload, as hex or raw bytes\n"
-    "  decode [--hex] [--time] [--pcap FILE] [FILE|-]\n"
-    "  decode --device PATH [--baud N] [--time] [--pcap FILE]\n"
-    "                           list the frames in a capture or on a live device\n"
-    "  tap DEVICE [--baud N] [--link PATH] [--save PREFIX [--force]] [--pcap FILE]\n"
-    "                           sit between an application and its serial device:\n"
-    "                           forward both ways, list each direction's frames\n"
-    "  send --device PATH [--baud N] [--reply SECONDS] [--lines] [HEX...|-]\n"
+    "  decode [FILE|-]          list the frames in a capture\n"
+    "  decode --device PATH     list the frames on a live device\n"
+    "  tap DEVICE               sit between an application and its serial device\n"
+    "  send --device PATH [HEX...|-]\n"
     "                           frame payloads, write them to a device, list replies\n"
-    "  monitor A B [--baud N] [--pcap FILE]\n"
-    "                           list the frames on both lines of a link between two\n"
-    "                           devices, through two receive-only adapters\n"
+    "  monitor A B              list the frames on both lines of a link\n"
     "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
-    "'vemlink COMMAND --help' tells more about each; 'vemlink --version'\n"
-    "prints the version.\n";
+    "  --version                print the version\n"
+    "\n"
+    "'vemlink COMMAND --help' gives a command's options; vemlink(1) is the\n"
+    "reference.\n";
 
 } // namespace
 
 int main(int argc, char **argv)
 {
     guardStandardDescriptors();
+    // A reader of standard output that goes away is reported (EPIPE, "standard
+    // output was closed"), not a death by SIGPIPE. No program vemlink starts
+    // inherits this: it starts none.
+    std::signal(SIGPIPE, SIG_IGN);
     if (argc < 2) {
         std::fputs(USAGE, stderr);
         return STATUS_USAGE;

@@ -20,48 +20,17 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink monitor A B [--baud N] [--databits 5|6|7|8] [--parity P]\n"
-    "                       [--stopbits 1|2] [--flow F] [--no-reconnect]\n"
-    "                       [--pcap FILE]\n"
+    "usage: vemlink monitor A B [LINE OPTIONS] [--no-reconnect] [--pcap FILE]\n"
     "\n"
-    "Listens on a link between two devices through two serial adapters whose\n"
-    "receive lines are wired to the link's two lines (ground shared, their\n"
-    "transmit lines left free): A to the line one device sends on, B to the\n"
-    "other's. Nothing is ever written to either. Both are set raw with the\n"
-    "same line settings, by default 115200 8N1. The frames are listed as\n"
-    "'vemlink tap' lists them, in the order they arrive, after the seconds\n"
-    "since the start and the direction:\n"
+    "Lists the frames on both lines of a link between two devices, read through\n"
+    "two receive-only adapters: > read on A, < read on B. Nothing is written.\n"
     "\n"
-    "  >   read on A\n"
-    "  <   read on B\n"
-    "\n"
-    "Events are listed between the frames, after the time and the direction\n"
-    "of the adapter:\n"
-    "\n"
-    "  > device gone, waiting  A hung up, failed or its path went away\n"
-    "  > device back           A is there again, opened with the same settings\n"
-    "                          and lock, and listened to again\n"
-    "\n"
-    "(and the same with < for B). Each adapter is looked for every 200 ms while\n"
-    "it is gone; the other is listened to meanwhile. The summary says how often\n"
-    "each went away: 'device gone N times on A (>)'.\n"
-    "\n"
-    "SIGINT (Ctrl-C), SIGTERM, SIGHUP or SIGQUIT ends it: any partial frames,\n"
-    "a summary per direction and exit status 0. With --no-reconnect, a hang-up\n"
-    "or an error of either adapter ends it with the summary and exit status 1.\n"
-    "\n"
-    "  A, B             the two adapters\n"
+    "  A, B                    the two adapters\n"
     "  {LINE}\n"
-    "  --no-reconnect   end when an adapter goes away instead of waiting for it\n"
-    "  --pcap FILE      also write the frames to FILE as pcapng for Wireshark\n"
-    "                   (see 'vemlink tap --help'); '-' is standard output\n"
+    "  --no-reconnect          end when an adapter goes away instead of waiting\n"
+    "  --pcap FILE             the frames as pcapng too ('-': standard output)\n"
     "\n"
-    "Exit status 2 on bad arguments; 1 when an adapter cannot be opened or set\n"
-    "up, is in use, goes away with --no-reconnect, the capture cannot be\n"
-    "written, or standard output is closed. The listing never holds up the\n"
-    "adapters: when its reader falls behind, lines are dropped and counted;\n"
-    "nor does a capture into a pipe or a FIFO: whole records are dropped and\n"
-    "counted (see 'vemlink tap --help').\n";
+    "See vemlink(1) for the wiring, listing, events, signals and exit status.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
@@ -144,7 +113,7 @@ int Monitor::run(Capture &capture)
         }
         output::flush();
         capture.flush();
-        if (mHooks.endWithCapture && capture.failed())
+        if (mHooks.endWithCapture && (capture.failed() || capture.readerGone()))
             break;
     }
     return finish(capture);
@@ -190,9 +159,9 @@ int Monitor::finish(Capture &capture)
     mLines[1].lister.finish(" <");
     for (const Line &l : mLines)
         if (l.device.gone() > 0)
-            output::line("device gone " + std::to_string(l.device.gone()) +
-                         (l.device.gone() == 1 ? " time" : " times") + " on " + l.name + " (" +
-                         l.mark + ")\n");
+            output::closing("device gone " + std::to_string(l.device.gone()) +
+                            (l.device.gone() == 1 ? " time" : " times") + " on " + l.name + " (" +
+                            l.mark + ")\n");
     int status = mFault.empty() ? STATUS_OK : STATUS_FAILED;
     if (capture.finish(mName, FINAL_FLUSH_MS) != STATUS_OK && !mHooks.endWithCapture)
         status = STATUS_FAILED;
@@ -215,6 +184,7 @@ int listMonitor(const char *name, const LinkOptions &link, const char *a, const 
     if (pcap != nullptr && !capture.open(pcap, std::string(a) + " > " + b + " <", stop, error))
         return stop.stopped() ? STATUS_OK : failure(name, error);
     LiveOutput live(name, hooks.quiet);
+    capture.goLive(name);
     Monitor monitor(name, stop, hooks, reconnect);
     const char *const paths[2] = {a, b};
     if (!monitor.open(link, paths, capture)) {

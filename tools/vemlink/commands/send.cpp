@@ -19,38 +19,19 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink send --device PATH [--baud N] [--databits 5|6|7|8] [--parity P]\n"
-    "                    [--stopbits 1|2] [--flow F] [--reply SECONDS] [--lines]\n"
+    "usage: vemlink send --device PATH [LINE OPTIONS] [--reply SECONDS] [--lines]\n"
     "                    [HEX...|-]\n"
     "\n"
-    "Frames one payload with cHDLC::frameData and writes the frame to the\n"
-    "device (locked as for 'vemlink tap', set raw, 115200 8N1 unless told\n"
-    "otherwise; its settings are put back once the frame has drained, waiting\n"
-    "at most 2 s). The payload is given in hex, as for 'vemlink encode', or\n"
-    "read raw from standard input with '-' or no argument; 0 to 1021 bytes.\n"
-    "No more input is read than that: a longer payload ends the command with\n"
-    "exit status 2.\n"
+    "Frames one payload (hex arguments, or raw standard input) and writes it to\n"
+    "the device.\n"
     "\n"
-    "  --device PATH     the serial device\n"
+    "  --device PATH           the serial device\n"
     "  {LINE}\n"
-    "  --lines           read text lines from standard input and send each,\n"
-    "                    without its newline, as one frame: a command console\n"
-    "  --reply SECONDS   after each frame, list the frames the device sends\n"
-    "                    back within SECONDS of that frame (for example 0.5),\n"
-    "                    as the lines of 'vemlink decode' after the seconds\n"
-    "                    since the start and '<'; a summary line follows at\n"
-    "                    the end. What the device sent before the first frame\n"
-    "                    is discarded; only frames that begin after a frame\n"
-    "                    was written count as its reply. With --lines, frames\n"
-    "                    that come between commands are listed as they come.\n"
-    "                    A listing that standard output cannot take at once\n"
-    "                    loses lines, not replies (see 'vemlink tap --help').\n"
+    "  --lines                 send each line of standard input as one frame\n"
+    "  --reply SECONDS         list the frames the device sends back within SECONDS\n"
+    "                          of each frame\n"
     "\n"
-    "Exit status 0 when everything was written and, with --reply, an intact\n"
-    "frame came back after each frame sent; 1 when the device cannot be\n"
-    "opened or set up or is in use, a write fails, a reply is missing, or\n"
-    "standard output is closed; 2 on bad arguments or a payload over 1021\n"
-    "bytes. SIGINT, SIGTERM, SIGHUP or SIGQUIT stops it.\n";
+    "See vemlink(1) for the replies, signals and exit status.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
@@ -131,7 +112,7 @@ public:
     {
         if (mCut)
             mStatus = failure(mName, "stopped after " + std::to_string(mWritten) + " of " +
-                                         std::to_string(mSent) + " frames were written");
+                                         std::to_string(mSent) + " frames");
         if (mReply) {
             mLister.setPrefix("           <");
             mLister.finish(" <");
@@ -208,15 +189,36 @@ private:
     int mStatus = STATUS_OK;
 };
 
-} // namespace
+// Where the payloads come from.
+enum class Input {
+    HEX,   // one payload, from the hex arguments
+    STDIN, // one payload, read raw from standard input
+    LINES  // a payload per line of standard input (--lines)
+};
 
-int runSend(int argc, char **argv)
+// What the command line asks of send.
+struct SendOptions {
+    LinkOptions link;
+    double reply = 0; // seconds, 0 for no --reply
+    Input input = Input::STDIN;
+    std::vector<unsigned char> payload; // of Input::HEX
+};
+
+// Reads the seconds of --reply into reply; false for a missing, malformed
+// or out-of-range value.
+bool takeReply(const char *value, double &reply)
+{
+    char *end = nullptr;
+    reply = value != nullptr ? std::strtod(value, &end) : 0;
+    return value != nullptr && end != value && *end == '\0' && reply > 0 && reply <= 3600;
+}
+
+// Reads the options into o. -1 when they are fine, else the exit status
+// (help printed, or a usage error said).
+int parseSend(int argc, char **argv, SendOptions &o)
 {
     const char *name = argv[0];
-    LinkOptions link;
-    double reply = 0;
     bool lines = false;
-    std::vector<unsigned char> payload;
     int hexArgs = 0;
     int dashes = 0;
     for (int i = 1; i < argc; ++i) {
@@ -226,16 +228,14 @@ int runSend(int argc, char **argv)
             return finishOutput(name);
         }
         std::string error;
-        const int taken = takeLinkOption(argc, argv, i, link, error);
+        const int taken = takeLinkOption(argc, argv, i, o.link, error);
         if (taken < 0)
             return usageError(name, error);
         if (taken > 0)
             continue;
         const char *value = nullptr;
         if (takeValue(argc, argv, i, "--reply", value)) {
-            char *end = nullptr;
-            reply = value != nullptr ? std::strtod(value, &end) : 0;
-            if (value == nullptr || end == value || *end != '\0' || !(reply > 0) || reply > 3600)
+            if (!takeReply(value, o.reply))
                 return usageError(name, "--reply needs seconds, more than 0 and at most 3600");
         } else if (std::strcmp(arg, "--lines") == 0) {
             lines = true;
@@ -245,73 +245,109 @@ int runSend(int argc, char **argv)
             return usageError(name, std::string("unknown option ") + arg);
         } else {
             ++hexArgs;
-            if (!parseHex(arg, std::strlen(arg), payload, error))
+            if (!parseHex(arg, std::strlen(arg), o.payload, error))
                 return usageError(name, "bad hex payload: " + error);
         }
     }
-    if (link.device == nullptr)
+    if (o.link.device == nullptr)
         return usageError(name, "--device PATH is needed");
     if (lines && (hexArgs > 0 || dashes > 0))
         return usageError(name, "--lines reads standard input and takes no payload arguments");
     if (dashes > 1 || (dashes == 1 && hexArgs > 0))
         return usageError(name, "'-' reads the payload from standard input and takes "
                                 "no hex arguments beside it");
-    if (payload.size() > static_cast<size_t>(frame::MAX_PAYLOAD))
-        return payloadTooLong(name, payload.size(), false);
+    if (o.payload.size() > static_cast<size_t>(frame::MAX_PAYLOAD))
+        return payloadTooLong(name, o.payload.size(), false);
+    o.input = lines ? Input::LINES : hexArgs > 0 ? Input::HEX : Input::STDIN;
+    return -1;
+}
 
-    // The handlers first: a signal from here on ends the command in order.
-    const StopSignals stop;
-    LiveOutput live(name);
-    std::string error;
-    Device device;
-    if (!device.open(link, error))
-        return failure(name, error);
-    Sender sender(name, device.fd(), reply, stop);
+const size_t PAYLOAD_LIMIT = static_cast<size_t>(frame::MAX_PAYLOAD);
 
-    if (!lines && hexArgs > 0) {
-        sender.send(payload.data(), payload.size());
-        return sender.finish();
-    }
+// One payload read raw from standard input; the exit status.
+int sendInput(const char *name, Sender &sender, const StopSignals &stop)
+{
     std::string text;
-    const size_t limit = static_cast<size_t>(frame::MAX_PAYLOAD);
-    if (!lines) {
-        // Never more than one byte past the limit is read.
-        while (text.size() <= limit && sender.readInput(text, limit + 1 - text.size())) {
-        }
-        if (text.size() > limit) {
-            sender.finish();
-            return payloadTooLong(name, text.size(), true);
-        }
-        if (stop.stopped()) {
-            sender.finish();
-            return failure(name, "stopped before the payload was read; no frame was written");
-        }
-        sender.send(reinterpret_cast<const unsigned char *>(text.data()), text.size());
-        return sender.finish();
+    // Never more than one byte past the limit is read.
+    while (text.size() <= PAYLOAD_LIMIT &&
+           sender.readInput(text, PAYLOAD_LIMIT + 1 - text.size())) {
     }
-    // A command console: each line is sent as soon as it is complete; a last
-    // line without a newline is sent at the end of the input.
+    if (text.size() > PAYLOAD_LIMIT) {
+        sender.finish();
+        return payloadTooLong(name, text.size(), true);
+    }
+    if (stop.stopped()) {
+        sender.finish();
+        return failure(name, "stopped before the payload was read; no frame was written");
+    }
+    sender.send(reinterpret_cast<const unsigned char *>(text.data()), text.size());
+    return sender.finish();
+}
+
+// Sends the complete lines at the start of text and takes them out of it.
+// -1 to go on, else the exit status.
+int sendCompleteLines(const char *name, Sender &sender, std::string &text)
+{
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+        const size_t len = nl - start;
+        if (len > PAYLOAD_LIMIT) {
+            sender.finish();
+            return payloadTooLong(name, len, false);
+        }
+        if (!sender.send(reinterpret_cast<const unsigned char *>(text.data()) + start, len))
+            return sender.finish();
+    }
+    text.erase(0, start);
+    // A line still without its newline already past the limit.
+    if (text.size() > PAYLOAD_LIMIT) {
+        sender.finish();
+        return payloadTooLong(name, text.size(), true);
+    }
+    return -1;
+}
+
+// A command console: each line is sent as soon as it is complete; a last
+// line without a newline is sent at the end of the input. The exit status.
+int sendLines(const char *name, Sender &sender, const StopSignals &stop)
+{
+    std::string text;
     bool more = true;
     while (more && !stop.stopped()) {
         more = sender.readInput(text, 4096);
         if (!more && !stop.stopped() && !text.empty() && text.back() != '\n')
             text += '\n';
-        size_t start = 0;
-        for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-            const size_t len = nl - start;
-            if (len > limit) {
-                sender.finish();
-                return payloadTooLong(name, len, false);
-            }
-            if (!sender.send(reinterpret_cast<const unsigned char *>(text.data()) + start, len))
-                return sender.finish();
-        }
-        text.erase(0, start);
-        // A line still without its newline already past the limit.
-        if (text.size() > limit) {
-            sender.finish();
-            return payloadTooLong(name, text.size(), true);
-        }
+        const int status = sendCompleteLines(name, sender, text);
+        if (status >= 0)
+            return status;
     }
     return sender.finish();
+}
+
+// Sends what o asks for; the exit status.
+int sendPayloads(const char *name, const SendOptions &options)
+{
+    // The handlers first: a signal from here on ends the command in order.
+    const StopSignals stop;
+    LiveOutput live(name);
+    std::string error;
+    Device device;
+    if (!device.open(options.link, error))
+        return failure(name, error);
+    Sender sender(name, device.fd(), options.reply, stop);
+    if (options.input == Input::LINES)
+        return sendLines(name, sender, stop);
+    if (options.input == Input::STDIN)
+        return sendInput(name, sender, stop);
+    sender.send(options.payload.data(), options.payload.size());
+    return sender.finish();
+}
+
+} // namespace
+
+int runSend(int argc, char **argv)
+{
+    SendOptions options;
+    const int status = parseSend(argc, argv, options);
+    return status >= 0 ? status : sendPayloads(argv[0], options);
 }

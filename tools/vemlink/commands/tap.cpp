@@ -24,94 +24,25 @@
 namespace {
 
 const char *const USAGE =
-    "usage: vemlink tap DEVICE [--baud N] [--databits 5|6|7|8] [--parity P]\n"
-    "                  [--stopbits 1|2] [--flow F] [--no-reconnect] [--link PATH]\n"
-    "                  [--save PREFIX] [--force] [--pcap FILE]\n"
+    "usage: vemlink tap DEVICE [LINE OPTIONS] [--no-reconnect] [--link PATH]\n"
+    "                  [--save PREFIX [--force]] [--pcap FILE]\n"
     "                  [--to-device SPEC] [--to-app SPEC] [--seed N]\n"
     "\n"
-    "Opens DEVICE (a serial port, set raw, 115200 8N1 unless told otherwise)\n"
-    "and a pseudo-terminal for the application, whose path goes to standard\n"
-    "error: start the application on that path instead of DEVICE. Every byte\n"
-    "is forwarded both ways unchanged the moment it is read. The frames of each\n"
-    "direction are listed on standard output in the columns of 'vemlink\n"
-    "decode', after the seconds since the start (to the microsecond) and the\n"
-    "direction:\n"
-    "\n"
-    "  >   from the application to the device\n"
-    "  <   from the device to the application\n"
-    "\n"
-    "Statuses:\n"
-    "  ok         a frame whose FCS checks; length and data are the payload\n"
-    "  crc-error  the FCS check failed; the bytes as they were on the wire\n"
-    "  dropped    more than 1023 unstuffed bytes between two flags (listed\n"
-    "             whole, with their length on the wire), or a lone 7D\n"
-    "  partial    bytes after the last flag when the tap ended\n"
-    "\n"
-    "Events are listed between the frames, after the time and a mark:\n"
-    "\n"
-    "  > settings 9600 8N2    the application set its end to a new rate,\n"
-    "                         stop bits or flow control (rtscts, xonxoff);\n"
-    "                         DEVICE is set the same at once ('refused: ...'\n"
-    "                         when it cannot be). The data bits and parity are\n"
-    "                         those of the options: a pseudo-terminal keeps\n"
-    "                         8N whatever the application sets.\n"
-    "    device gone, waiting DEVICE hung up, failed (EIO) or its path went away\n"
-    "    device back          DEVICE is there again, opened with the same\n"
-    "                         settings and lock, and the forwarding goes on\n"
-    "\n"
-    "While DEVICE is gone the application's end stays open; what the\n"
-    "application writes meanwhile is dropped, and the summary says how much.\n"
-    "DEVICE is looked for every 200 ms. The options set the line the tap\n"
-    "starts with, on DEVICE and on the application's end alike. A break\n"
-    "the application sends is not passed on: a pseudo-terminal does not show\n"
-    "it to the tap.\n"
-    "\n"
-    "The listing never holds up the link: when standard output falls behind\n"
-    "(a paused pager, a pipe nobody reads), listing lines are dropped, never\n"
-    "link bytes; standard error says so when it starts, and the summary ends\n"
-    "with 'N lines not shown: standard output fell behind'. Nor does a\n"
-    "--pcap capture into a pipe or a FIFO: when its reader falls behind,\n"
-    "whole records are dropped (the capture stays valid pcapng), standard\n"
-    "error says so, and the summary ends with 'N frames not captured: the\n"
-    "capture's reader fell behind'; a reader that goes away stops the\n"
-    "capture, said once, and the tap forwards on.\n"
-    "\n"
-    "DEVICE is locked (flock, as terminal programs do, and TIOCEXCL); one that\n"
-    "another program has locked is refused. The application may close its\n"
-    "end and open it again; the tap stays. SIGINT (Ctrl-C), SIGTERM, SIGHUP\n"
-    "and SIGQUIT end it: any partial frames, a summary per direction (frames\n"
-    "by status, bytes) and exit status 0. However it ends, the capture files\n"
-    "hold every byte forwarded, the link is removed if it still leads to the\n"
-    "tap, and DEVICE gets its earlier settings back once its output has\n"
-    "drained (waiting at most 2 s).\n"
+    "Sits between an application and its serial DEVICE: forwards every byte both\n"
+    "ways and lists each direction's frames, > to DEVICE and < from it.\n"
     "\n"
     "  DEVICE, --device PATH   the serial device the application talks to\n"
     "  {LINE}\n"
-    "  --no-reconnect          end when DEVICE goes away (exit status 1)\n"
-    "                          instead of waiting for it to come back\n"
-    "  --link PATH             also make PATH a symbolic link to the\n"
-    "                          application's end; PATH must not exist, except\n"
-    "                          as a stale link of an earlier tap (into\n"
-    "                          /dev/pts/, its target gone)\n"
-    "  --save PREFIX           write the raw bytes of each direction to\n"
-    "                          PREFIX.tx (>) and PREFIX.rx (<) as they are\n"
-    "                          forwarded, for 'vemlink decode'; new files,\n"
-    "                          mode 0600, an existing one refused\n"
+    "  --no-reconnect          end when DEVICE goes away instead of waiting\n"
+    "  --link PATH             a symbolic link to the application's end\n"
+    "  --save PREFIX           each direction's bytes to PREFIX.tx and PREFIX.rx\n"
     "  --force                 let --save replace existing regular files\n"
-    "                          (never through a symbolic link)\n"
-    "  --pcap FILE             also write the frames to FILE as pcapng for\n"
-    "                          Wireshark, one record per frame with its\n"
-    "                          wall-clock time, direction and status; '-' is\n"
-    "                          standard output (the listing then goes to\n"
-    "                          standard error). FILE must not exist yet\n"
+    "  --pcap FILE             the frames as pcapng too ('-': standard output)\n"
     "  --to-device SPEC        impair what the application sends, e.g. 'loss 5%'\n"
-    "  --to-app SPEC           impair what the device sends; SPEC in vemlink(1)\n"
+    "  --to-app SPEC           impair what the device sends\n"
     "  --seed N                the impairments' random choices (default: said)\n"
     "\n"
-    "Exit status 2 on bad arguments; 1 when DEVICE cannot be opened or set up,\n"
-    "is in use, goes away with --no-reconnect, when a file cannot be made or\n"
-    "written or the capture's reader went away (the forwarding goes on\n"
-    "without it), or when standard output is closed.\n";
+    "See vemlink(1) for the listing, events, signals and exit status.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;
@@ -383,6 +314,7 @@ int Tap::start()
         !mCapture.open(mOptions.pcap, mOptions.link.device, mStop, error))
         return mStop.stopped() ? STATUS_OK : failure(mName, error);
     mLive = std::make_unique<LiveOutput>(mName, mHooks.quiet);
+    mCapture.goLive(mName);
     if (!mDevice.open(mOptions.link, error) || !openApplicationEnd(error) || !openFiles(error)) {
         mCapture.discard();
         return failure(mName, error);
@@ -517,7 +449,7 @@ int Tap::run()
         }
         output::flush();
         mCapture.flush();
-        if (mHooks.endWithCapture && mCapture.failed())
+        if (mHooks.endWithCapture && (mCapture.failed() || mCapture.readerGone()))
             break;
     }
     return finish();
@@ -552,6 +484,9 @@ bool Tap::pollOnce()
     onApplication(fds[1].revents);
     releaseDue();
     onTick();
+    // Looks at the device at most every Device::RETRY_MS itself.
+    if (mFault.empty())
+        onEvent(mDevice.tick(mLine));
     return true;
 }
 
@@ -601,7 +536,6 @@ void Tap::onTick()
     mTicked = now;
     if (!mExtproc)
         follow();
-    onEvent(mDevice.tick(mLine));
 }
 
 // DEVICE went away or came back. While it is gone the application's end
@@ -652,8 +586,8 @@ void Tap::summarizeImpairments()
 {
     for (const Direction *d : {mTx.get(), mRx.get()})
         if (d->impair)
-            output::line(std::string("impaired ") + d->mark + ": " + d->impair->summary() +
-                         "; seed " + std::to_string(mSeed) + "\n");
+            output::closing(std::string("impaired ") + d->mark + ": " + d->impair->summary() +
+                            "; seed " + std::to_string(mSeed) + "\n");
 }
 
 // What is already read goes on where it can without waiting; then the
@@ -679,9 +613,9 @@ int Tap::finish()
     summarizeImpairments();
     const long gone = mDevice.gone();
     if (gone > 0)
-        output::line("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
-                     "; " + std::to_string(mTx->dropped) +
-                     " bytes from the application dropped meanwhile\n");
+        output::closing("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
+                        "; " + std::to_string(mTx->dropped) +
+                        " bytes from the application dropped meanwhile\n");
     if (mCapture.finish(mName, FINAL_FLUSH_MS) != STATUS_OK && !mHooks.endWithCapture)
         mStatus = STATUS_FAILED;
     if (output::finish(mName, FINAL_FLUSH_MS) != STATUS_OK || mTx->save.failed() ||

@@ -64,7 +64,7 @@ void Lister::finish(const char *label)
 {
     if (mWireLen > 0)
         row(mPartial, frame::Outcome::PARTIAL, mWire, mWireLen);
-    output::line(summary(label) + "\n");
+    output::closing(summary(label) + "\n");
 }
 
 std::string Lister::summary(const char *label) const

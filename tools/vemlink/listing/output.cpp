@@ -18,15 +18,15 @@
 
 #include "cli.h"
 
-bool Outlet::put(const void *data, size_t n)
+bool Outlet::put(const void *data, size_t n, size_t extra)
 {
     if (mError != 0)
         return false;
-    if (mLive && mBuffer.size() - mDone + n > mBound) {
+    if (mLive && mBuffer.size() - mDone + n > mBound + extra) {
         writeSome();
         if (mError != 0)
             return false;
-        if (mBuffer.size() - mDone + n > mBound) {
+        if (mBuffer.size() - mDone + n > mBound + extra) {
             ++mDropped;
             return false;
         }
@@ -71,8 +71,10 @@ ssize_t Outlet::writeNow(const char *p, size_t n)
         return write(mFd, p, n);
     if (mKind == SOCKET)
         return send(mFd, p, n, MSG_DONTWAIT | MSG_NOSIGNAL);
+    // A reader that went away shows as POLLERR (a pipe) or POLLHUP (a
+    // terminal) without POLLOUT: the write then fails at once, telling why.
     pollfd out{mFd, POLLOUT, 0};
-    if (poll(&out, 1, 0) <= 0 || (out.revents & POLLOUT) == 0) {
+    if (poll(&out, 1, 0) <= 0 || (out.revents & (POLLOUT | POLLERR | POLLHUP)) == 0) {
         errno = EAGAIN;
         return -1;
     }
@@ -147,6 +149,11 @@ void line(const std::string &text)
                       "(the link is not affected)");
 }
 
+void closing(const std::string &text)
+{
+    gOut.put(text.data(), text.size(), LiveOutput::CLOSING);
+}
+
 void info(const char *command, const std::string &text)
 {
     if (!gQuiet)
@@ -193,7 +200,7 @@ int finish(const char *command, int waitMs)
             ? std::string()
             : std::to_string(gOut.dropped()) + " lines not shown: standard output fell behind";
     if (!note.empty())
-        line(note + "\n");
+        closing(note + "\n");
     gOut.flush(waitMs);
     if (broken()) {
         const int status =

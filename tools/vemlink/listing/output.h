@@ -24,6 +24,11 @@ namespace output {
 // error.
 void line(const std::string &text);
 
+// Queues one of the lines that close a listing (partial frames, summaries,
+// counts): they have a reserve of their own past the bound, so that a
+// listing that fell behind still ends with them.
+void closing(const std::string &text);
+
 // Says "vemlink COMMAND: text" on standard error, newline added: live,
 // through the bounded buffer (a message that does not fit is dropped);
 // plain, at once. info() is for what a person at a terminal wants to know
@@ -81,8 +86,9 @@ public:
     }
     void setLive(bool live) { mLive = live; }
 
-    // Queues n bytes. False when they were dropped or the outlet has failed.
-    bool put(const void *data, size_t n);
+    // Queues n bytes, with room for extra bytes past the bound. False when
+    // they were dropped or the outlet has failed.
+    bool put(const void *data, size_t n, size_t extra = 0);
 
     // Writes what waits as far as the descriptor takes it now. Live, waits
     // for room up to waitMs (0: not at all); plain, as long as it takes.
@@ -119,6 +125,8 @@ public:
     // lines; and that of the messages.
     static const size_t BOUND = 256 * 1024;
     static const size_t MESSAGES = 64 * 1024;
+    // Room past BOUND for the lines that close a listing.
+    static const size_t CLOSING = 16 * 1024;
 
     explicit LiveOutput(const char *command, bool quiet = false);
     LiveOutput(const LiveOutput &) = delete;

@@ -67,13 +67,10 @@ const LineOption OPTIONS[] = {
     {"--databits", &LineSettings::dataBits, DATA_BITS, 4, "bits per character, default 8"},
     {"--parity", &LineSettings::parity, PARITIES, 3, "the parity bit, default none"},
     {"--stopbits", &LineSettings::stopBits, STOP_BITS, 2, "stop bits, default 1"},
-    {"--flow", &LineSettings::flow, FLOWS, 3,
-     "flow control: hardware (RTS/CTS) or software (XON/XOFF), default none; --rtscts is "
-     "--flow rtscts"},
+    {"--flow", &LineSettings::flow, FLOWS, 3, "default none; --rtscts is --flow rtscts"},
 };
 
-const char *const BAUD_WHAT = "the rate in baud, default 115200: any rate the driver takes, "
-                              "standard or not (such as 250000), up to 100000000";
+const char *const BAUD_WHAT = "any rate the driver takes, default 115200";
 
 std::string choices(const LineOption &o, const char *between)
 {
