@@ -266,7 +266,7 @@ private:
     void onEvent(DeviceEvent event);
     void follow();
     void impairDirections();
-    int releaseWait(int timeoutMs) const;
+    long long releaseWait(long long timeoutUs) const;
     void releaseDue();
     void summarizeImpairments();
     int finish();
@@ -377,20 +377,21 @@ void Tap::impairDirections()
     }
 }
 
-// The poll's timeout: at most timeoutMs, and no later than the next bytes
-// an impaired direction may forward (while its buffer waits for room, the
-// poll hears of that).
-int Tap::releaseWait(int timeoutMs) const
+// The poll's timeout in microseconds: at most timeoutUs, and no later than
+// the next bytes an impaired direction may forward (while its buffer waits
+// for room, the poll hears of that). Whole milliseconds would hold a delayed
+// frame up to one too long.
+long long Tap::releaseWait(long long timeoutUs) const
 {
     const double now = mClock.seconds();
     for (const Direction *d : {mTx.get(), mRx.get()}) {
         if (!d->impair || d->pending() || d->to < 0)
             continue;
-        const double ms = std::ceil((d->impair->next() - now) * 1000);
-        if (ms < timeoutMs)
-            timeoutMs = ms > 0 ? static_cast<int>(ms) : 0;
+        const double us = std::ceil((d->impair->next() - now) * 1e6);
+        if (us < static_cast<double>(timeoutUs))
+            timeoutUs = us > 0 ? static_cast<long long>(us) : 0;
     }
-    return timeoutMs;
+    return timeoutUs;
 }
 
 // Forwards what the impaired directions have due.
@@ -472,7 +473,8 @@ bool Tap::pollOnce()
         // The listing and the capture only when they wait for a reader.
         {output::waiting(), POLLOUT, 0},
         {mCapture.pending() ? mCapture.fd() : -1, POLLOUT, 0}};
-    const int ready = mStop.wait(fds, 4, releaseWait(mPaused ? HANGUP_PAUSE_MS : TICK_MS));
+    const int ready =
+        mStop.waitUs(fds, 4, releaseWait((mPaused ? HANGUP_PAUSE_MS : TICK_MS) * 1000LL));
     if (ready < 0 && errno == EINTR)
         return true;
     if (ready < 0) {

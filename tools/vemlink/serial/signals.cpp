@@ -69,10 +69,16 @@ bool StopSignals::summaryAsked() const
 
 int StopSignals::wait(pollfd *fds, nfds_t n, int timeoutMs) const
 {
+    return waitUs(fds, n, timeoutMs < 0 ? -1 : timeoutMs * 1000LL);
+}
+
+int StopSignals::waitUs(pollfd *fds, nfds_t n, long long timeoutUs) const
+{
     sigset_t open = mOldMask;
     for (const int s : SIGNALS)
         if (sigismember(&mCaught, s))
             sigdelset(&open, s);
-    timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000};
-    return ppoll(fds, n, timeoutMs < 0 ? nullptr : &limit, &open);
+    timespec limit{static_cast<time_t>(timeoutUs / 1000000),
+                   static_cast<long>(timeoutUs % 1000000) * 1000};
+    return ppoll(fds, n, timeoutUs < 0 ? nullptr : &limit, &open);
 }

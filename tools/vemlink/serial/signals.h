@@ -33,6 +33,8 @@ public:
     // poll(2) on fds for up to timeoutMs (-1: no limit). Returns what
     // ppoll(2) returns; -1 with errno EINTR when a signal came.
     int wait(pollfd *fds, nfds_t n, int timeoutMs) const;
+    // The same to the microsecond, for a wait that must end on time.
+    int waitUs(pollfd *fds, nfds_t n, long long timeoutUs) const;
 
     // Sleeps up to ms, or less when a signal comes.
     void pause(int ms) const { wait(nullptr, 0, ms); }
