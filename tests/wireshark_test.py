@@ -8,8 +8,8 @@
 
 Pseudo-terminal pairs stand in for the serial devices: this program plays
 the microcontroller on their master side and the application on the end a
-tap makes. Frames are built here with an FCS-16 and stuffing of this file's
-own, not vemlink's. Checks --pcap of tap (written through, read while the tap
+tap makes. Frames are built with an FCS-16 and stuffing of the tests' own
+(linkframes.py), not vemlink's. Checks --pcap of tap (written through, read while the tap
 runs; into a pipe whose reader stops, keeps reading or goes away), decode
 and monitor, a user's payload dissector, and a live capture by 'tshark -i
 vemlink' through a temporary entry in Wireshark's global extcap folder. Exit status 77 (skipped) when tshark is missing from a cross build.
@@ -27,42 +27,13 @@ import threading
 import time
 import tty
 
+from linkframes import check, verdict, fcs16, frame
+
 VEMLINK = sys.argv[1]
 DISSECTOR = os.path.abspath(sys.argv[2])
 EMULATOR = sys.argv[3:]
 # Generous: the machine is loaded, and a cross build runs under qemu.
 WAIT = 30.0
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        print("FAIL:", what, file=sys.stderr)
-        failures.append(what)
-    return ok
-
-
-def fcs16(data):
-    """FCS-16 of RFC 1662, bit by bit."""
-    fcs = 0xFFFF
-    for b in data:
-        fcs ^= b
-        for _ in range(8):
-            fcs = (fcs >> 1) ^ 0x8408 if fcs & 1 else fcs >> 1
-    return fcs ^ 0xFFFF
-
-
-def stuff(data):
-    out = bytearray()
-    for b in data:
-        out += bytes([0x7D, b ^ 0x20]) if b in (0x7D, 0x7E) else bytes([b])
-    return bytes(out)
-
-
-def frame(payload):
-    fcs = fcs16(payload)
-    return b"\x7e" + stuff(payload + bytes([fcs & 0xFF, fcs >> 8])) + b"\x7e"
-
 
 CORRUPT = bytearray(frame(b"abc"))
 CORRUPT[3] = ord("d")  # 'c' becomes 'd': the FCS no longer checks
@@ -761,11 +732,7 @@ def main():
         live_capture(tmp)
     finally:
         shutil.rmtree(tmp)
-    if failures:
-        print("%d check(s) failed" % len(failures), file=sys.stderr)
-        return 1
-    print("wireshark: all checks passed")
-    return 0
+    return verdict("wireshark")
 
 
 if __name__ == "__main__":

@@ -86,18 +86,8 @@ bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &o
 
 bool parseDuration(const char *option, const char *text, double &seconds, std::string &error)
 {
-    const struct {
-        const char *unit;
-        double scale;
-    } units[] = {{"us", 1e-6}, {"ms", 1e-3}, {"s", 1.0}};
-    char *end = nullptr;
-    const double value =
-        text != nullptr && *text >= '0' && *text <= '9' ? std::strtod(text, &end) : -1;
-    for (const auto &u : units)
-        if (end != nullptr && std::strcmp(end, u.unit) == 0 && std::isfinite(value)) {
-            seconds = value * u.scale;
-            return true;
-        }
+    if (text != nullptr && parseDuration(text, seconds))
+        return true;
     error = std::string(option) + " needs a duration with its unit (us, ms or s), for example " +
             "50ms or 1.5s" +
             (text != nullptr ? std::string(", not '") + text + "'" : std::string());
@@ -119,4 +109,30 @@ int finishOutput(const char *command)
     return failure(command, errno == EPIPE
                                 ? std::string("standard output was closed")
                                 : std::string("writing standard output: ") + std::strerror(errno));
+}
+
+bool parseDuration(const char *text, double &seconds)
+{
+    // Digits and at most one point, then the unit: no sign, no exponent,
+    // no blank, so that "1e3ms" or " 5ms" are not taken for what they are not.
+    const char *p = text;
+    bool digits = false;
+    bool point = false;
+    for (; (*p >= '0' && *p <= '9') || (*p == '.' && !point); ++p) {
+        digits = digits || *p != '.';
+        point = point || *p == '.';
+    }
+    if (!digits)
+        return false;
+    const struct {
+        const char *unit;
+        double scale;
+    } units[] = {{"us", 1e-6}, {"ms", 1e-3}, {"s", 1.0}};
+    for (const auto &u : units) {
+        if (std::strcmp(p, u.unit) != 0)
+            continue;
+        seconds = std::strtod(std::string(text, p).c_str(), nullptr) * u.scale;
+        return std::isfinite(seconds);
+    }
+    return false;
 }

@@ -60,14 +60,19 @@ bool readAll(int fd, std::vector<unsigned char> &bytes);
 // (errno set).
 bool readAtMost(int fd, std::vector<unsigned char> &bytes, size_t limit, bool &over);
 
-// Reads a duration written with its unit, "250us", "50ms" or "1.5s" (no
-// sign, no space), into seconds. False with "OPTION needs a duration with
+// The same for an option's value: false with "OPTION needs a duration with
 // its unit ..." in error, naming option and what it was given.
 bool parseDuration(const char *option, const char *text, double &seconds, std::string &error);
 
 // The usage error for a payload of len bytes, or with more of more than
 // frame::MAX_PAYLOAD (the rest unread): STATUS_USAGE.
 int payloadTooLong(const char *command, size_t len, bool more);
+
+// A duration with its unit, as a user writes it: "20ms", "0.5s", "150us"
+// (a decimal number, then us, ms or s, nothing between). Sets seconds and
+// returns true; false for a negative number, a missing or unknown unit, or
+// anything else.
+bool parseDuration(const char *text, double &seconds);
 
 // Flushes standard output and the listing (output.h); STATUS_OK when everything written got out,
 // otherwise reports the failure for command and returns STATUS_FAILED.

@@ -183,7 +183,7 @@ bool Capture::open(const char *path, const std::string &name, const StopSignals 
     // report, not a signal that ends the command.
     std::signal(SIGPIPE, SIG_IGN);
     mWriter = std::make_unique<PcapngWriter>(mOut);
-    if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION)) {
+    if (!mWriter->start(LINKTYPE_WIRESHARK_UPPER_PDU, name, "vemlink " VEMLINK_VERSION, mComment)) {
         error = "cannot write " + mPath + ": " + std::strerror(mOut.error());
         discard();
         return false;
@@ -285,7 +285,8 @@ void Capture::record(char mark, unsigned long long timeUs, const WireFrame &f)
 
     const uint32_t flags = (mark == '<' ? PCAPNG_INBOUND : PCAPNG_OUTBOUND) | linkErrors(f);
     const char *live = mLiveCommand;
-    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags) &&
+    if (!mWriter->packet(timeUs, packet.data(), packet.size(), TAGS + HEADER + f.length, flags,
+                         f.comment) &&
         mOut.error() == 0 && mOut.dropped() == 1)
         output::info(live, "the capture's reader fell behind; dropping frames from the "
                            "capture (the link is not affected)");

@@ -21,7 +21,10 @@
 // clock when the read holding the closing flag came in (for a partial frame,
 // the last read of its bytes); epb_flags carry the direction (< inbound,
 // > outbound) and, for a frame that is not ok, a link-layer error bit: CRC
-// error, packet too long (dropped), packet too short (partial).
+// error, packet too long (dropped), packet too short (partial). A frame the
+// tap impaired on purpose (--to-device, --to-app) carries what was done in
+// its opt_comment, for example "corrupted byte 17 bit 3"; a lost frame is
+// recorded as it was read, with the comment "lost".
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +56,10 @@ public:
     // stop).
     bool open(const char *path, const std::string &name, const StopSignals &stop,
               std::string &error);
+
+    // The capture file's comment, for open() to write (for example the
+    // seed of a tap's impairments).
+    void setComment(const std::string &comment) { mComment = comment; }
 
     // Removes the file open() created, for a command that does not start.
     void discard();
@@ -108,6 +115,7 @@ private:
     bool mSaid = false;                 // the failure was said when it came
     std::string mPath;
     std::string mError; // why the first failed write failed
+    std::string mComment;
     std::unique_ptr<PcapngWriter> mWriter;
     std::unique_ptr<Sink> mSinks[2];
     std::vector<unsigned char> mPacket; // the record being written

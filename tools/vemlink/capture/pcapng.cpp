@@ -7,6 +7,7 @@ namespace {
 
 // Option codes of the pcapng format.
 const uint16_t OPT_END = 0;
+const uint16_t OPT_COMMENT = 1;
 const uint16_t SHB_USERAPPL = 4;
 const uint16_t IF_NAME = 2;
 const uint16_t EPB_FLAGS = 2;
@@ -66,7 +67,8 @@ private:
 
 } // namespace
 
-bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::string &application)
+bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::string &application,
+                         const std::string &comment)
 {
     Block shb(mBlock, pcapng::SECTION_HEADER);
     shb.put32(pcapng::BYTE_ORDER_MAGIC);
@@ -74,6 +76,8 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
     shb.put16(0);
     shb.put32(0xFFFFFFFF); // section length not known: -1
     shb.put32(0xFFFFFFFF);
+    if (!comment.empty())
+        shb.option(OPT_COMMENT, comment);
     shb.option(SHB_USERAPPL, application);
     if (!write(shb.finish()))
         return false;
@@ -88,7 +92,7 @@ bool PcapngWriter::start(uint16_t linkType, const std::string &name, const std::
 }
 
 bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen,
-                          size_t originalLen, uint32_t flags)
+                          size_t originalLen, uint32_t flags, const char *comment)
 {
     Block epb(mBlock, pcapng::ENHANCED_PACKET);
     epb.put32(0); // interface 0
@@ -103,6 +107,8 @@ bool PcapngWriter::packet(uint64_t timeUs, const unsigned char *data, size_t cap
             static_cast<unsigned char>(flags >> 16), static_cast<unsigned char>(flags >> 24)};
         epb.option(EPB_FLAGS, le, sizeof le);
     }
+    if (comment != nullptr)
+        epb.option(OPT_COMMENT, comment);
     return write(epb.finish());
 }
 

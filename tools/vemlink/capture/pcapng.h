@@ -40,15 +40,18 @@ public:
     // Writes to out, which the caller keeps while the writer is used.
     explicit PcapngWriter(Outlet &out) : mOut(out) {}
 
-    // The Section Header Block and one Interface Description Block for
-    // linkType, named name. False when out dropped them or failed.
-    bool start(uint16_t linkType, const std::string &name, const std::string &application);
+    // The Section Header Block (with comment as its shb_comment, when not
+    // empty) and one Interface Description Block for linkType, named name.
+    // False when out dropped them or failed.
+    bool start(uint16_t linkType, const std::string &name, const std::string &application,
+               const std::string &comment = std::string());
 
     // One Enhanced Packet Block on interface 0: time in microseconds since
     // the epoch, the first capturedLen bytes of data out of originalLen,
-    // and epb_flags (0 for none). False when out dropped it or failed.
+    // epb_flags (0 for none) and an opt_comment (nullptr for none). False
+    // when out dropped it or failed.
     bool packet(uint64_t timeUs, const unsigned char *data, size_t capturedLen, size_t originalLen,
-                uint32_t flags);
+                uint32_t flags, const char *comment = nullptr);
 
 private:
     bool write(const std::vector<unsigned char> &block);

@@ -29,9 +29,12 @@ const char *const USAGE =
     "                      [--link PATH] [--device2 PATH] [--baud N]\n"
     "                      [--databits 5|6|7|8] [--parity P] [--stopbits 1|2]\n"
     "                      [--flow F] [--rtscts]\n"
+    "                      [--to-device SPEC] [--to-app SPEC] [--seed N]\n"
     "\n"
     "Run by Wireshark through the extcap entry: --capture streams pcapng into\n"
-    "FIFO until SIGTERM. MODE is tap (the default), listen or monitor.\n"
+    "FIFO until SIGTERM. MODE is tap (the default), listen or monitor. A tap\n"
+    "impairs its directions with --to-device, --to-app and --seed as\n"
+    "'vemlink tap' does.\n"
     "\n"
     "See vemlink(1), LOOKING AT A LINK IN WIRESHARK.\n";
 
@@ -158,7 +161,16 @@ void config()
               "arg {number=8}{call=--flow}{display=Flow control}{type=selector}\n"
               "value {arg=8}{value=none}{display=none}{default=true}\n"
               "value {arg=8}{value=rtscts}{display=RTS/CTS}\n"
-              "value {arg=8}{value=xonxoff}{display=XON/XOFF}");
+              "value {arg=8}{value=xonxoff}{display=XON/XOFF}\n"
+              "arg {number=9}{call=--to-device}{display=Impair to the device (tap)}"
+              "{type=string}{group=Impairments}"
+              "{tooltip=What the application sends: e.g. loss 5% corrupt 2% (vemlink(1))}\n"
+              "arg {number=10}{call=--to-app}{display=Impair to the application (tap)}"
+              "{type=string}{group=Impairments}"
+              "{tooltip=What the device sends: e.g. delay 20ms 5ms rate 9600 (vemlink(1))}\n"
+              "arg {number=11}{call=--seed}{display=Seed (tap)}{type=string}"
+              "{validation=^[0-9]*$}{group=Impairments}"
+              "{tooltip=The impairments' random choices; blank: picked anew}");
 }
 
 // What the arguments ask for: one of Wireshark's questions, or a capture.
@@ -177,6 +189,10 @@ struct ExtcapOptions {
     const char *linkPath = nullptr;
     const char *controlIn = nullptr;
     const char *controlOut = nullptr;
+    // --to-device, --to-app and --seed as given (nullptr or empty: not),
+    // and the tap's impairments read from them.
+    const char *impairments[3] = {nullptr, nullptr, nullptr};
+    TapOptions tap;
 };
 
 // The capture itself: the command of the mode, into the FIFO. Standard
@@ -188,7 +204,7 @@ int capture(const ExtcapOptions &o)
     hooks.quiet = true;
     hooks.endWithCapture = true;
     if (o.mode == Mode::TAP) {
-        TapOptions tap;
+        TapOptions tap = o.tap;
         tap.link = o.link;
         tap.linkPath = o.linkPath != nullptr && *o.linkPath != '\0' ? o.linkPath : nullptr;
         tap.pcap = o.fifo;
@@ -256,6 +272,9 @@ int takeExtcapValue(int argc, char **argv, int &i, ExtcapOptions &o, const char 
                   {"--device2", &o.device2},
                   {"--mode", &mode},
                   {"--link", &o.linkPath},
+                  {"--to-device", &o.impairments[0]},
+                  {"--to-app", &o.impairments[1]},
+                  {"--seed", &o.impairments[2]},
                   {"--extcap-control-in", &o.controlIn},
                   {"--extcap-control-out", &o.controlOut},
                   {"--extcap-interface", &ignored},
@@ -273,8 +292,8 @@ int takeExtcapValue(int argc, char **argv, int &i, ExtcapOptions &o, const char 
 }
 
 // What a capture needs, checked once all the arguments are read; the name
-// of the mode goes into o.mode. -1 when everything is there, else
-// STATUS_USAGE.
+// of the mode goes into o.mode, the tap's impairments into o.tap. -1 when
+// everything is there, else STATUS_USAGE.
 int checkCapture(const char *name, const char *mode, ExtcapOptions &o)
 {
     if (o.fifo == nullptr)
@@ -286,7 +305,10 @@ int checkCapture(const char *name, const char *mode, ExtcapOptions &o)
         return usageError(name, "monitor needs --device2");
     if (!known)
         return usageError(name, std::string("unknown mode '") + mode + "'; tap, listen, monitor");
-    return -1;
+    for (const char *given : o.impairments)
+        if (o.mode != Mode::TAP && given != nullptr && *given != '\0')
+            return usageError(name, "--to-device, --to-app and --seed go with the tap mode");
+    return takeImpairments(name, o.impairments, o.tap);
 }
 
 // Reads the arguments into o. -1 when they are fine, else the exit status

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "impair/spec.h"
 #include "serial/device.h"
 #include "serial/reconnect.h"
 
@@ -33,9 +34,19 @@ struct TapOptions {
     const char *pcap = nullptr;
     bool force = false;
     bool reconnect = true;
+    // --to-device and --to-app (given: a SPEC was), and --seed.
+    impair::Spec toDevice;
+    impair::Spec toApp;
+    unsigned long long seed = 0;
+    bool seedGiven = false;
 };
 
 int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks);
+
+// --to-device SPEC, --to-app SPEC and --seed N, in that order (each nullptr,
+// or empty, when not given), into o for command name: -1 when they are
+// fine, else STATUS_USAGE, said.
+int takeImpairments(const char *name, const char *const given[3], TapOptions &o);
 
 class Capture;
 class FrameSink;

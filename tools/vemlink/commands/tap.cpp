@@ -2,8 +2,10 @@
 // SPDX-License-Identifier: MIT
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <memory>
+#include <random>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include "serial/link.h"
 #include "serial/reconnect.h"
 #include "commands/live.h"
+#include "impair/impairer.h"
 #include "listing/lister.h"
 #include "listing/output.h"
 
@@ -23,6 +26,7 @@ namespace {
 const char *const USAGE =
     "usage: vemlink tap DEVICE [LINE OPTIONS] [--no-reconnect] [--link PATH]\n"
     "                  [--save PREFIX [--force]] [--pcap FILE]\n"
+    "                  [--to-device SPEC] [--to-app SPEC] [--seed N]\n"
     "\n"
     "Sits between an application and its serial DEVICE: forwards every byte both\n"
     "ways and lists each direction's frames, > to DEVICE and < from it.\n"
@@ -34,6 +38,9 @@ const char *const USAGE =
     "  --save PREFIX           each direction's bytes to PREFIX.tx and PREFIX.rx\n"
     "  --force                 let --save replace existing regular files\n"
     "  --pcap FILE             the frames as pcapng too ('-': standard output)\n"
+    "  --to-device SPEC        impair what the application sends, e.g. 'loss 5%'\n"
+    "  --to-app SPEC           impair what the device sends\n"
+    "  --seed N                the impairments' random choices (default: said)\n"
     "\n"
     "See vemlink(1) for the listing, events, signals and exit status.\n";
 
@@ -44,6 +51,9 @@ const size_t CHUNK = 65536;
 // How long to leave the application's end alone after it reported a
 // hang-up, so that the loop does not spin while nobody holds it.
 const int HANGUP_PAUSE_MS = 100;
+// Bytes an impaired direction holds (delayed, or paced by a rate) before it
+// reads no more.
+const size_t HOLD = 1 << 20;
 // How often the tap looks at what no descriptor tells: whether DEVICE's path
 // is still there, whether a device that went away is back, and the
 // application's settings when its terminal does not report them.
@@ -56,6 +66,9 @@ struct Direction {
     Direction(char mark, int from, int to) : mark(mark), from(from), to(to) {}
 
     bool pending() const { return done < len; }
+    // Nothing more is read while this holds: the buffer waits, or an
+    // impaired direction holds enough.
+    bool holding() const { return pending() || (impair && impair->held() >= HOLD); }
 
     // Writes what the destination takes now. False on an error.
     bool push()
@@ -81,9 +94,59 @@ struct Direction {
     size_t done = 0;
     Lister lister;
     SaveFile save;
+    std::unique_ptr<impair::Impairer> impair; // --to-device, --to-app
 };
 
 enum class Read { DATA, NOTHING, STATE, CLOSED, READ_FAILED, WRITE_FAILED };
+
+// The bytes in the buffer past skip, on their way: saved and listed.
+void listForwarded(Direction &d, const Clock &clock, size_t skip)
+{
+    // The capture's time for these bytes, taken once they are on their way:
+    // nothing but the write stands between a read and its forwarding.
+    d.lister.arrived();
+    d.save.write("tap", d.buffer + skip, d.len - skip);
+    char prefix[32];
+    std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), d.mark);
+    d.lister.setPrefix(prefix);
+    d.lister.feed(d.buffer + skip, d.len - skip);
+}
+
+// Forwards what an impaired direction has due (with all, everything it
+// holds) through the buffer, as far as the destination takes it now; saved
+// and listed as forwarded. False on a write error.
+bool release(Direction &d, const Clock &clock, bool all)
+{
+    while (!d.pending()) {
+        const size_t n = d.impair->release(clock.seconds(), d.buffer, CHUNK, all);
+        if (n == 0)
+            break;
+        d.len = n;
+        d.done = 0;
+        const bool pushed = d.push();
+        const int pushError = errno;
+        listForwarded(d, clock, 0);
+        errno = pushError;
+        if (!pushed)
+            return false;
+    }
+    return true;
+}
+
+// The device went away: what an impaired direction to it holds is listed,
+// as the bytes read before are, and dropped with them.
+void dropHeld(Direction &d, const Clock &clock)
+{
+    d.impair->finish(clock.seconds());
+    for (;;) {
+        d.len = d.impair->release(clock.seconds(), d.buffer, CHUNK, true);
+        d.done = 0;
+        if (d.len == 0)
+            return;
+        listForwarded(d, clock, 0);
+        d.dropped += static_cast<long long>(d.len);
+    }
+}
 
 // Reads into an empty direction, forwards at once, then saves and lists: the
 // decoding never holds a byte back. With packet, every read starts with a
@@ -107,18 +170,15 @@ Read forward(Direction &d, const Clock &clock, bool packet)
         d.dropped += n - static_cast<ssize_t>(skip);
         return Read::DATA;
     }
+    if (d.impair) {
+        d.impair->take(d.buffer + skip, static_cast<size_t>(n) - skip, clock.seconds());
+        return release(d, clock, false) ? Read::DATA : Read::WRITE_FAILED;
+    }
     d.len = static_cast<size_t>(n);
     d.done = skip;
     const bool pushed = d.push();
     const int pushError = errno;
-    // The capture's time for these bytes, taken once they are on their way:
-    // nothing but the write stands between a read and its forwarding.
-    d.lister.arrived();
-    d.save.write("tap", d.buffer + skip, d.len - skip);
-    char prefix[32];
-    std::snprintf(prefix, sizeof prefix, "%10.6f %c", clock.seconds(), d.mark);
-    d.lister.setPrefix(prefix);
-    d.lister.feed(d.buffer + skip, d.len - skip);
+    listForwarded(d, clock, skip);
     errno = pushError;
     return pushed ? Read::DATA : Read::WRITE_FAILED;
 }
@@ -128,6 +188,7 @@ Read forward(Direction &d, const Clock &clock, bool packet)
 int parseTap(int argc, char **argv, TapOptions &o)
 {
     const char *name = argv[0];
+    const char *impairments[3] = {nullptr, nullptr, nullptr}; // --to-device, --to-app, --seed
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (isHelp(arg)) {
@@ -145,9 +206,10 @@ int parseTap(int argc, char **argv, TapOptions &o)
             const char *option;
             const char *what;
             const char **to;
-        } valued[] = {{"--link", "a path", &o.linkPath},
-                      {"--save", "a prefix", &o.prefix},
-                      {"--pcap", "a file", &o.pcap}};
+        } valued[] = {
+            {"--link", "a path", &o.linkPath},       {"--save", "a prefix", &o.prefix},
+            {"--pcap", "a file", &o.pcap},           {"--to-device", "a SPEC", &impairments[0]},
+            {"--to-app", "a SPEC", &impairments[1]}, {"--seed", "a number", &impairments[2]}};
         bool done = false;
         for (const auto &v : valued) {
             if (done || !takeValue(argc, argv, i, v.option, value))
@@ -174,7 +236,7 @@ int parseTap(int argc, char **argv, TapOptions &o)
         return usageError(name, "no DEVICE given");
     if (o.force && o.prefix == nullptr)
         return usageError(name, "--force goes with --save");
-    return -1;
+    return takeImpairments(name, impairments, o);
 }
 
 // A running tap: the device, the application's end, and a direction each
@@ -203,6 +265,10 @@ private:
     void onTick();
     void onEvent(DeviceEvent event);
     void follow();
+    void impairDirections();
+    long long releaseWait(long long timeoutUs) const;
+    void releaseDue();
+    void summarizeImpairments();
     int finish();
 
     const char *mName;
@@ -224,11 +290,23 @@ private:
     int mStatus = STATUS_OK;
     Clock mClock;
     double mTicked = 0;
+    unsigned long long mSeed = 0; // of the impairments
 };
 
 int Tap::start()
 {
     std::string error;
+    mSeed = mOptions.seed;
+    if (!mOptions.seedGiven && (mOptions.toDevice.given || mOptions.toApp.given)) {
+        std::random_device entropy;
+        mSeed = (static_cast<unsigned long long>(entropy()) << 32 | entropy()) % 1000000000000ULL;
+        if (!mHooks.quiet)
+            output::info(mName, "impairing with seed " + std::to_string(mSeed) + "; --seed " +
+                                    std::to_string(mSeed) + " makes the same choices again");
+    }
+    if (mOptions.toDevice.given || mOptions.toApp.given)
+        mCapture.setComment("vemlink tap impairing with seed " + std::to_string(mSeed) +
+                            " (--seed " + std::to_string(mSeed) + " makes the same choices)");
     // Before the device, so that a FIFO waiting for its reader holds nothing
     // else; and before the listing goes live, since '-' moves standard
     // output to standard error and keeps the capture's stream as it was.
@@ -274,7 +352,55 @@ bool Tap::openApplicationEnd(std::string &error)
         mTx->lister.setSink(mCapture.sink('>'));
         mRx->lister.setSink(mCapture.sink('<'));
     }
+    impairDirections();
     return true;
+}
+
+// The bits of one character on the line: start, data, parity, stop.
+int charBits(const LineSettings &line)
+{
+    return 1 + line.dataBits + (line.parity != LineSettings::PARITY_NONE ? 1 : 0) + line.stopBits;
+}
+
+// --to-device and --to-app: the directions that have them forward through
+// an impairer, which their listing hears; the others as they are.
+void Tap::impairDirections()
+{
+    const impair::Spec *const specs[2] = {&mOptions.toDevice, &mOptions.toApp};
+    Direction *const ways[2] = {mTx.get(), mRx.get()};
+    for (int i = 0; i < 2; ++i) {
+        if (!specs[i]->given)
+            continue;
+        ways[i]->impair = std::make_unique<impair::Impairer>(*specs[i], mSeed, i);
+        ways[i]->impair->setCharBits(charBits(mLine));
+        ways[i]->lister.setNotes(ways[i]->impair.get());
+    }
+}
+
+// The poll's timeout in microseconds: at most timeoutUs, and no later than
+// the next bytes an impaired direction may forward (while its buffer waits
+// for room, the poll hears of that). Whole milliseconds would hold a delayed
+// frame up to one too long.
+long long Tap::releaseWait(long long timeoutUs) const
+{
+    const double now = mClock.seconds();
+    for (const Direction *d : {mTx.get(), mRx.get()}) {
+        if (!d->impair || d->pending() || d->to < 0)
+            continue;
+        const double us = std::ceil((d->impair->next() - now) * 1e6);
+        if (us < static_cast<double>(timeoutUs))
+            timeoutUs = us > 0 ? static_cast<long long>(us) : 0;
+    }
+    return timeoutUs;
+}
+
+// Forwards what the impaired directions have due.
+void Tap::releaseDue()
+{
+    if (mTx->impair && mTx->to >= 0 && !release(*mTx, mClock, false))
+        onEvent(mDevice.lose(std::string("writing: ") + std::strerror(errno)));
+    if (mRx->impair && mRx->to >= 0)
+        release(*mRx, mClock, false);
 }
 
 // The saved bytes and the link; what was made is removed again when a
@@ -338,16 +464,18 @@ bool Tap::pollOnce()
     Direction &rx = *mRx;
     pollfd fds[4] = {
         {mDevice.fd(),
-         static_cast<short>((rx.pending() ? 0 : POLLIN) | (tx.pending() ? POLLOUT : 0)), 0},
+         static_cast<short>((rx.holding() ? 0 : POLLIN) | (tx.pending() ? POLLOUT : 0)), 0},
         // A negative descriptor leaves the application's end out of the
         // poll altogether: even with no events asked, a hang-up on it would
         // end every poll at once.
         {mPaused ? -1 : mPty.sender(),
-         static_cast<short>((tx.pending() ? 0 : POLLIN) | (rx.pending() ? POLLOUT : 0)), 0},
+         static_cast<short>((tx.holding() ? 0 : POLLIN) | (rx.pending() ? POLLOUT : 0)), 0},
         // The listing and the capture only when they wait for a reader.
         {output::waiting(), POLLOUT, 0},
         {mCapture.pending() ? mCapture.fd() : -1, POLLOUT, 0}};
-    const int ready = mStop.wait(fds, 4, mPaused ? HANGUP_PAUSE_MS : TICK_MS);
+    const int ready = mStop.wait(
+        fds, 4,
+        std::chrono::microseconds(releaseWait((mPaused ? HANGUP_PAUSE_MS : TICK_MS) * 1000LL)));
     if (ready < 0 && errno == EINTR)
         return true;
     if (ready < 0) {
@@ -357,6 +485,7 @@ bool Tap::pollOnce()
     mPaused = false;
     onDevice(fds[0].revents);
     onApplication(fds[1].revents);
+    releaseDue();
     onTick();
     // Looks at the device at most every Device::RETRY_MS itself.
     if (mFault.empty())
@@ -423,6 +552,8 @@ void Tap::onEvent(DeviceEvent event)
     if (event == DeviceEvent::GONE) {
         mTx->dropped += static_cast<long long>(mTx->len - mTx->done);
         mTx->len = mTx->done = 0;
+        if (mTx->impair)
+            dropHeld(*mTx, mClock);
         mTx->to = mRx->from = -1;
     } else if (event == DeviceEvent::BACK) {
         mTx->to = mRx->from = mDevice.fd();
@@ -441,6 +572,9 @@ void Tap::follow()
     if (now == mLine)
         return;
     mLine = now;
+    for (Direction *d : {mTx.get(), mRx.get()})
+        if (d->impair)
+            d->impair->setCharBits(charBits(mLine));
     std::string refused;
     std::string event = "settings " + describe(mLine);
     if (mDevice.fd() >= 0 && !applyLine(mDevice.fd(), mOptions.link.device, mLine, refused)) {
@@ -448,6 +582,15 @@ void Tap::follow()
         output::error(mName, refused);
     }
     listEvent(mClock.seconds(), '>', event);
+}
+
+// What was done to each impaired direction, after the summaries.
+void Tap::summarizeImpairments()
+{
+    for (const Direction *d : {mTx.get(), mRx.get()})
+        if (d->impair)
+            output::closing(std::string("impaired ") + d->mark + ": " + d->impair->summary() +
+                            "; seed " + std::to_string(mSeed) + "\n");
 }
 
 // What is already read goes on where it can without waiting; then the
@@ -458,12 +601,19 @@ int Tap::finish()
         mRx->push();
     if (mTx->to >= 0)
         mTx->push();
+    for (Direction *d : {mRx.get(), mTx.get()}) {
+        if (d->impair && d->to >= 0) {
+            d->impair->finish(mClock.seconds());
+            release(*d, mClock, true);
+        }
+    }
     if (!mFault.empty())
         mStatus = failure(mName, std::string(mOptions.link.device) + ": " + mFault);
     mTx->lister.setPrefix("           >");
     mRx->lister.setPrefix("           <");
     mTx->lister.finish(" >");
     mRx->lister.finish(" <");
+    summarizeImpairments();
     const long gone = mDevice.gone();
     if (gone > 0)
         output::closing("device gone " + std::to_string(gone) + (gone == 1 ? " time" : " times") +
@@ -478,6 +628,29 @@ int Tap::finish()
 }
 
 } // namespace
+
+int takeImpairments(const char *name, const char *const given[3], TapOptions &o)
+{
+    const char *const options[2] = {"--to-device", "--to-app"};
+    impair::Spec *const specs[2] = {&o.toDevice, &o.toApp};
+    for (int i = 0; i < 2; ++i) {
+        std::string error;
+        if (given[i] != nullptr && *given[i] != '\0' &&
+            !impair::parseSpec(given[i], *specs[i], error))
+            return usageError(name, std::string(options[i]) + ": " + error);
+    }
+    const char *seed = given[2];
+    if (seed == nullptr || *seed == '\0')
+        return -1;
+    char *end = nullptr;
+    errno = 0;
+    o.seed = std::strtoull(seed, &end, 10);
+    if (*seed < '0' || *seed > '9' || *end != '\0' || errno != 0)
+        return usageError(name, std::string("--seed '") + seed +
+                                    "': a whole number from 0 to 18446744073709551615");
+    o.seedGiven = true;
+    return -1;
+}
 
 int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks)
 {

@@ -34,6 +34,8 @@ void Lister::feed(const unsigned char *p, size_t n)
         }
         if (closed)
             listClosed();
+        if (mNotes != nullptr)
+            listLost();
         mStart = mOffset;
         mWireLen = 0;
     }
@@ -81,10 +83,35 @@ std::string Lister::summary(const char *label) const
 void Lister::row(long &count, frame::Outcome outcome, const unsigned char *data, size_t len)
 {
     ++count;
-    const char *status = frame::name(outcome);
+    mNote.clear();
+    if (mNotes != nullptr)
+        mNote = mNotes->frameNote(mOffset);
     if (mSink != nullptr)
         mSink->frame({outcome, outcome == frame::Outcome::DROPPED && mReceiver.tooLong(), mStart,
-                      mWire, mWireLen < WIRE_KEEP ? mWireLen : WIRE_KEEP, mWireLen});
+                      mWire, mWireLen < WIRE_KEEP ? mWireLen : WIRE_KEEP, mWireLen,
+                      mNote.empty() ? nullptr : mNote.c_str()});
+    print(frame::name(outcome), data, len, mNote);
+}
+
+// The frames lost at the flag just taken, as they were read, between the
+// frame that flag closed and the next; not counted in the summary, which
+// counts what was forwarded.
+void Lister::listLost()
+{
+    while (mNotes->lostFrame(mOffset, mLost)) {
+        const std::vector<unsigned char> &wire = mLost.wire;
+        if (mSink != nullptr)
+            mSink->frame({mLost.outcome, mLost.tooLong, mStart, wire.data(), wire.size(),
+                          wire.size(), "lost"});
+        const bool ok = mLost.outcome == frame::Outcome::OK;
+        const std::vector<unsigned char> &shown = ok ? mLost.payload : wire;
+        print(frame::name(mLost.outcome), shown.data(), shown.size(), "lost");
+    }
+}
+
+void Lister::print(const char *status, const unsigned char *data, size_t len,
+                   const std::string &note)
+{
     const size_t shown = len < WIRE_KEEP ? len : WIRE_KEEP;
     char head[96];
     std::snprintf(head, sizeof head, "%s%8lld  %6zu  %s", mPrefix, mStart, len, status);
@@ -96,6 +123,8 @@ void Lister::row(long &count, frame::Outcome outcome, const unsigned char *data,
         appendAscii(mLine, data, shown);
         mLine += '|';
     }
+    if (!note.empty())
+        mLine += "  ! " + note;
     mLine += '\n';
     output::line(mLine);
 }

@@ -9,6 +9,7 @@
 // listing output (output.h).
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "listing/frame.h"
 
@@ -16,7 +17,8 @@
 // still stuffed, of which the first kept are at wire (kept < length when a
 // long run was cut), the offset of its opening flag in the direction's
 // stream, and how it ended (tooLong: dropped for its length, not for a
-// lone escape).
+// lone escape). comment says what was done to it on purpose on its way
+// (see FrameNotes), nullptr for nothing.
 struct WireFrame {
     frame::Outcome outcome;
     bool tooLong;
@@ -24,6 +26,30 @@ struct WireFrame {
     const unsigned char *wire;
     size_t kept;
     size_t length;
+    const char *comment;
+};
+
+// A frame that was not forwarded (the tap's loss), as it was read.
+struct LostFrame {
+    frame::Outcome outcome = frame::Outcome::OK;
+    bool tooLong = false;
+    std::vector<unsigned char> wire;    // the bytes between its flags
+    std::vector<unsigned char> payload; // for OK, the payload
+};
+
+// What was done on purpose to the frames of a stream on their way (the
+// tap's --to-device and --to-app), told to the lister of the bytes as
+// forwarded; offsets are those of that stream.
+class FrameNotes {
+public:
+    virtual ~FrameNotes() = default;
+    // The note of the frame the byte at offset `to` closes (or, at the end,
+    // of the bytes up to it): what was said of every offset up to `to`,
+    // lost frames apart; empty for nothing.
+    virtual std::string frameNote(long long to) = 0;
+    // The next frame lost at a flag up to offset `to`, taken; false when
+    // there is none.
+    virtual bool lostFrame(long long to, LostFrame &f) = 0;
 };
 
 // Whoever wants the frames besides the listing (a capture file). arrived()
@@ -61,6 +87,11 @@ public:
     // must outlive the lister's use.
     void setSink(FrameSink *sink) { mSink = sink; }
 
+    // Marks each listed frame with what notes says was done to it, and
+    // lists the frames it says were lost, uncounted (nullptr: none); notes
+    // must outlive the lister's use.
+    void setNotes(FrameNotes *notes) { mNotes = notes; }
+
     // To be called after each read whose bytes will be fed (in the tap,
     // right after they are forwarded), so that the sink stamps the frames
     // they close with the time of the read.
@@ -85,6 +116,8 @@ public:
 private:
     void listClosed();
     void row(long &count, frame::Outcome outcome, const unsigned char *data, size_t len);
+    void listLost();
+    void print(const char *status, const unsigned char *data, size_t len, const std::string &note);
 
     // Bytes of a bad frame kept for its line: enough for the longest frame
     // that could pass. Longer runs are cut.
@@ -105,6 +138,9 @@ private:
     long mPartial = 0;
     char mPrefix[32] = "";
     FrameSink *mSink = nullptr;
+    FrameNotes *mNotes = nullptr;
+    std::string mNote; // reused for every note
+    LostFrame mLost;   // reused for every lost frame
     std::string mLine; // reused for every line
 };
 

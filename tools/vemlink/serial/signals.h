@@ -34,7 +34,6 @@ public:
     // poll(2) on fds for up to timeoutMs (-1: no limit). Returns what
     // ppoll(2) returns; -1 with errno EINTR when a signal came.
     int wait(pollfd *fds, nfds_t n, int timeoutMs) const;
-
     // The same with a limit finer than a millisecond (a negative one: no
     // limit), for a command that keeps to a schedule.
     int wait(pollfd *fds, nfds_t n, std::chrono::nanoseconds timeout) const;

@@ -9,6 +9,11 @@
 -- wire; big-endian) and then the frame's bytes between its flags as they
 -- were received: still stuffed (7D, then the byte XOR 20), FCS-16 last.
 --
+-- A frame that vemlink tap impaired on purpose (--to-device, --to-app)
+-- carries what was done in its packet comment, for example "corrupted byte
+-- 17 bit 3" or "lost" (a lost frame is recorded as it was read); it is shown
+-- as vemlink.impairment, in the tree and at the end of the Info column.
+--
 -- Your own protocol in the payload of good frames: name its dissector in
 -- the preference vemlink.payload_dissector (tshark -o
 -- vemlink.payload_dissector:myproto), or register it from your own Lua
@@ -32,16 +37,21 @@ local f = {
     fcs = ProtoField.uint16("vemlink.fcs", "FCS", base.HEX),
     fcs_status = ProtoField.uint8("vemlink.fcs.status", "FCS check", base.DEC,
         { [0] = "Wrong", [1] = "Correct" }),
+    impairment = ProtoField.string("vemlink.impairment", "Impairment"),
 }
 vemlink.fields = f
+
+local frame_comment = Field.new("frame.comment")
 
 local fcs_wrong = ProtoExpert.new("vemlink.fcs.wrong", "FCS wrong",
     expert.group.CHECKSUM, expert.severity.ERROR)
 local not_ok = ProtoExpert.new("vemlink.not_ok", "Frame not delivered",
     expert.group.MALFORMED, expert.severity.WARN)
+local impaired = ProtoExpert.new("vemlink.impaired", "Impaired on purpose by the tap",
+    expert.group.COMMENTS_GROUP, expert.severity.NOTE)
 local no_dissector = ProtoExpert.new("vemlink.no_payload_dissector",
     "No dissector of that name", expert.group.UNDECODED, expert.severity.WARN)
-vemlink.experts = { fcs_wrong, not_ok, no_dissector }
+vemlink.experts = { fcs_wrong, not_ok, impaired, no_dissector }
 
 vemlink.prefs.payload_dissector = Pref.string("Payload dissector", "",
     "The name of a dissector for the payload of good frames, e.g. myproto")
@@ -147,6 +157,14 @@ function vemlink.dissector(tvb, pinfo, tree)
 
     pinfo.cols.info = string.format("%s %8s  %6d  %-9s  %s", direction, tostring(offset), length,
         status, shown(status == "ok" and payload or wire))
+
+    -- What the tap did to the frame, from the record's comment.
+    local comment = frame_comment()
+    if comment ~= nil then
+        local text = comment.value
+        root:add(f.impairment, text):add_proto_expert_info(impaired, "Impaired: " .. text)
+        pinfo.cols.info:append("  ! " .. text)
+    end
 
     if status == "ok" and ptvb ~= nil then
         local name = vemlink.prefs.payload_dissector
