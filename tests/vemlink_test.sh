@@ -128,7 +128,7 @@ grep -q 'cHDLCFramer.*Creating Framer' "$tmp/logged/demo.log" 2>/dev/null ||
 # --- help, and bad arguments: status 2 and nothing on standard output
 # Each help is a synopsis for one screen that points to the manual page,
 # where the options, statuses, signals and exit status are told.
-for sub in "" demo encode decode tap send monitor extcap; do
+for sub in "" demo encode decode tap send monitor extcap replay mock; do
   # shellcheck disable=SC2086
   vemlink $sub --help >"$tmp/out" || fail "'$sub --help' exited $?"
   grep -q "^usage: vemlink ${sub:-COMMAND}" "$tmp/out" || fail "'$sub --help' prints no usage"
@@ -139,7 +139,7 @@ vemlink --version | grep -qx 'vemlink [0-9][0-9]*\.[0-9][0-9]*\.[0-9][0-9]*' ||
   fail "--version does not print 'vemlink VERSION'"
 # Every command that opens a device describes the same line options, from
 # the one table.
-for sub in decode tap send monitor; do
+for sub in decode tap send monitor replay; do
   vemlink "$sub" --help >"$tmp/help" || fail "'$sub --help' exited $?"
   for opt in '--baud N' '--databits 5|6|7|8' '--parity none|odd|even' '--stopbits 1|2' \
     '--flow none|rtscts|xonxoff'; do

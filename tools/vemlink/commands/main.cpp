@@ -25,7 +25,7 @@ const char *const USAGE =
     "                           frame payloads, write them to a device, list replies\n"
     "  monitor A B              list the frames on both lines of a link\n"
     "  replay CAPTURE           play one side of a session recorded with tap --pcap\n"
-    "  mock CAPTURE --link PATH stand in for the recorded device, answering requests\n"
+    "  mock CAPTURE             stand in for the recorded device\n"
     "  extcap ...               the Wireshark extcap program (live capture)\n"
     "\n"
     "  --version                print the version\n"

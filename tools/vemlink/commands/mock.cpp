@@ -35,7 +35,7 @@ const char *const USAGE = "usage: vemlink mock CAPTURE --link PATH [OPTIONS]\n"
                           "  --default HEX     answer requests with no recording with HEX\n"
                           "  --strict          exit status 1 when a request had no recording\n"
                           "\n"
-                          "See vemlink(1).\n";
+                          "See vemlink(1) for the listing, signals and exit status.\n";
 
 const int FINAL_FLUSH_MS = 1000;
 // How often the application's end is looked at while it is closed, and

@@ -25,10 +25,10 @@ const char *const USAGE =
     "Lists the frames on both lines of a link between two devices, read through\n"
     "two receive-only adapters: > read on A, < read on B. Nothing is written.\n"
     "\n"
-    "  A, B                    the two adapters\n"
+    "  A, B                        the two adapters\n"
     "  {LINE}\n"
-    "  --no-reconnect          end when an adapter goes away instead of waiting\n"
-    "  --pcap FILE             the frames as pcapng too ('-': standard output)\n"
+    "  --no-reconnect              end when an adapter goes away instead of waiting\n"
+    "  --pcap FILE                 the frames as pcapng too ('-': standard output)\n"
     "\n"
     "See vemlink(1) for the wiring, listing, events, signals and exit status.\n";
 

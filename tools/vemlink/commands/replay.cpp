@@ -28,19 +28,18 @@ const char *const USAGE =
     "\n"
     "Plays one side of a session recorded with 'vemlink tap --pcap'.\n"
     "\n"
-    "  --link PATH       play the device's frames (<) to the application, on\n"
-    "                    an end made for it and linked from PATH\n"
-    "  --device DEV      play the application's frames (>) to DEV, list replies\n"
+    "  --link PATH                 play < to the application's end at PATH\n"
+    "  --device DEV                play > to DEV and list what comes back\n"
     "  {LINE}\n"
-    "  --frames SIDE     play the frames of SIDE, '>' or '<', instead\n"
-    "  --speed X         play X times as fast (the gaps divided by X)\n"
-    "  --no-timing       send the frames back to back\n"
-    "  --max-gap T       cap every gap at T, after --speed (50ms, 1.5s)\n"
-    "  --loop N          play N times\n"
-    "  --all             play every record as recorded, not only ok frames\n"
-    "  --wait T          after the last frame, wait up to T (default 1s)\n"
+    "  --frames SIDE               play the frames of SIDE, '>' or '<', instead\n"
+    "  --speed X                   play X times as fast (the gaps divided by X)\n"
+    "  --no-timing                 send the frames back to back\n"
+    "  --max-gap T                 cap every gap at T, after --speed (50ms, 1.5s)\n"
+    "  --loop N                    play N times\n"
+    "  --all                       play every record, not only the ok frames\n"
+    "  --wait T                    after the last frame, wait up to T (default 1s)\n"
     "\n"
-    "See vemlink(1).\n";
+    "See vemlink(1) for the listing, timing error, signals and exit status.\n";
 
 // How long the summary waits for a slow reader of the listing at the end.
 const int FINAL_FLUSH_MS = 1000;

@@ -25,11 +25,10 @@ const char *const USAGE =
     "Frames one payload (hex arguments, or raw standard input) and writes it to\n"
     "the device.\n"
     "\n"
-    "  --device PATH           the serial device\n"
+    "  --device PATH               the serial device\n"
     "  {LINE}\n"
-    "  --lines                 send each line of standard input as one frame\n"
-    "  --reply SECONDS         list the frames the device sends back within SECONDS\n"
-    "                          of each frame\n"
+    "  --lines                     send each line of standard input as one frame\n"
+    "  --reply SECONDS             list what the device sends back within SECONDS\n"
     "\n"
     "See vemlink(1) for the replies, signals and exit status.\n";
 
