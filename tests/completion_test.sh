@@ -46,7 +46,10 @@ vemlink de|is|decode demo
 vemlink |has|demo encode decode tap send
 vemlink --he|is|--help
 vemlink tap --ba|is|--baud
-vemlink tap --|has|--baud --rtscts --link --save --device --help
+vemlink tap --|has|--baud --rtscts --link --save --device --help --to-device --to-app --seed
+vemlink tap --to-d|is|--to-device
+vemlink tap $tmp/ttyDEV --to-app |is|
+vemlink tap --to-app x --seed 7 $tmp/tty|is|$tmp/ttyDEV
 vemlink tap --baud 11|is|115200 1152000
 vemlink tap --baud |has|1200 9600 115200 4000000
 vemlink tap --baud |lacks|1021 1023
@@ -63,6 +66,9 @@ vemlink replay $tmp/cap|is|$tmp/capture.bin
 vemlink replay --|has|--link --device --frames --speed --no-timing --max-gap --loop --all --wait --baud
 vemlink mock $tmp/capture.bin --|has|--link --no-timing --default --strict
 vemlink replay $tmp/capture.bin --link $tmp/l|is|$tmp/log
+vemlink replay $tmp/capture.bin --device $tmp/tty|is|$tmp/ttyDEV
+vemlink replay $tmp/capture.bin --speed |is|
+vemlink mock $tmp/cap|is|$tmp/capture.bin
 vemlink decode --device $tmp/tty|is|$tmp/ttyDEV
 vemlink encode --r|is|--raw
 vemlink encode |is|
