@@ -277,6 +277,28 @@ def test_replay_device(tmp, pcap, app_sent):
           "replay --device did not list the two replies:\n" + out)
 
 
+def test_replay_summary(tmp, pcap, app_sent):
+    """SIGUSR1 makes replay print its running summary on standard error and
+    go on; SIGTERM then ends it cleanly."""
+    pair = Pair()
+    device = Device(pair, {})
+    device.start()
+    proc = vemlink(["replay", pcap, "--device", pair.path, "--no-timing", "--wait", "60s"])
+    deadline = time.monotonic() + WAIT
+    while device.heard != app_sent and time.monotonic() < deadline:
+        time.sleep(0.01)
+    proc.send_signal(signal.SIGUSR1)
+    time.sleep(0.3)
+    alive = proc.poll() is None
+    status, out, err = stop(proc)
+    device.stop()
+    pair.close()
+    check(alive, "SIGUSR1 ended replay: %s" % err)
+    check(status == 0, "replay after SIGUSR1 and SIGTERM: exit %s: %s" % (status, err))
+    check("summary >: frames %d" % len(payloads(app_sent)) in err,
+          "no running summary on standard error: %r" % err)
+
+
 def start_mock(tmp, pcap, extra=()):
     link = os.path.join(tmp, "ttyMOCK")
     proc = vemlink(["mock", pcap, "--link", link] + list(extra))
@@ -560,6 +582,7 @@ def main():
         pcap, device_wrote, app_sent = record(tmp)
         test_replay_link(tmp, pcap, device_wrote)
         test_replay_device(tmp, pcap, app_sent)
+        test_replay_summary(tmp, pcap, app_sent)
         test_mock(tmp, pcap)
         test_mock_unknown(tmp, pcap)
         test_mock_delay(tmp, pcap)

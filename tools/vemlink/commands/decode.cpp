@@ -121,11 +121,7 @@ int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSin
             if (event == DeviceEvent::ENDED)
                 break;
         }
-        if (stop.summaryAsked()) {
-            const Lister *const listers[] = {&lister};
-            const char *const labels[] = {""};
-            runningSummary(name, listers, labels, 1);
-        }
+        summaryOnRequest(stop, name, {{lister, ""}});
         if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && in.fd >= 0 &&
             !readSource(name, in, lister, prefix, status))
             break;

@@ -7,6 +7,7 @@
 
 #include "listing/lister.h"
 #include "listing/output.h"
+#include "serial/signals.h"
 
 std::string eventPrefix(double seconds, char mark)
 {
@@ -39,9 +40,12 @@ void reportEvent(const char *command, const ReconnectingDevice &device, DeviceEv
     output::line(prefix + eventWords(event) + "\n");
 }
 
-void runningSummary(const char *command, const Lister *const listers[], const char *const labels[],
-                    int n)
+bool summaryOnRequest(const StopSignals &stop, const char *command,
+                      std::initializer_list<Labelled> listers)
 {
-    for (int i = 0; i < n; ++i)
-        output::info(command, listers[i]->summary(labels[i]));
+    if (!stop.summaryAsked())
+        return false;
+    for (const Labelled &l : listers)
+        output::info(command, l.lister.summary(l.label));
+    return true;
 }

@@ -8,6 +8,7 @@
 // options the extcap entry fills in as the command line does, and one way
 // of telling a device's comings and goings and the running summary.
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "impair/spec.h"
@@ -68,8 +69,15 @@ void reportEvent(const char *command, const ReconnectingDevice &device, DeviceEv
 // The listing's prefix of an event at seconds, with a direction mark.
 std::string eventPrefix(double seconds, char mark);
 
-// The running summary of each lister on standard error (SIGUSR1).
-void runningSummary(const char *command, const Lister *const listers[], const char *const labels[],
-                    int n);
+// One direction's lister and the label of its summary line (" >", " <", "").
+struct Labelled {
+    const Lister &lister;
+    const char *label;
+};
+
+// When SIGUSR1 asked for it since the last look: the running summary of
+// each lister on standard error. True when it was given.
+bool summaryOnRequest(const StopSignals &stop, const char *command,
+                      std::initializer_list<Labelled> listers);
 
 #endif

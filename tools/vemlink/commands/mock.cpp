@@ -246,12 +246,8 @@ int Mock::run()
         if (ready > 0 && (fds[0].revents & POLLIN) != 0)
             onApplication();
         sendDue();
-        if (mStop.summaryAsked()) {
-            const Lister *const listers[] = {&mIn, &mOut};
-            const char *const labels[] = {" >", " <"};
-            runningSummary(mName, listers, labels, 2);
+        if (summaryOnRequest(mStop, mName, {{mIn, " >"}, {mOut, " <"}}))
             output::info(mName, counts());
-        }
     }
     return finish();
 }

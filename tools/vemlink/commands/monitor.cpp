@@ -106,11 +106,7 @@ int Monitor::run(Capture &capture)
             if (mLines[k].device.fd() >= 0 && mFault.empty())
                 readLine(mLines[k], fds[k].revents);
         }
-        if (mStop.summaryAsked()) {
-            const Lister *const listers[] = {&mLines[0].lister, &mLines[1].lister};
-            const char *const labels[] = {" >", " <"};
-            runningSummary(mName, listers, labels, 2);
-        }
+        summaryOnRequest(mStop, mName, {{mLines[0].lister, " >"}, {mLines[1].lister, " <"}});
         output::flush();
         capture.flush();
         if (mHooks.endWithCapture && (capture.failed() || capture.readerGone()))

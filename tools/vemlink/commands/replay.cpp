@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "commands/live.h"
 #include "commands/playback.h"
 #include "listing/lister.h"
 #include "listing/output.h"
@@ -260,6 +261,9 @@ bool Replayer::idleUntil(std::chrono::steady_clock::time_point due)
             mStatus = failure(mName, std::string("poll: ") + std::strerror(errno));
             return false;
         }
+        const char sent[3] = {' ', mSide, '\0'};
+        const char came[3] = {' ', mSide == '>' ? '<' : '>', '\0'};
+        summaryOnRequest(mStop, mName, {{mSent, sent}, {mCame, came}});
         output::flush();
         if (ready > 0 && (fds[0].revents & POLLIN) != 0)
             takeIncoming();

@@ -443,11 +443,7 @@ int Tap::run()
     while (!mStop.stopped() && mFault.empty() && mStatus == STATUS_OK && !output::broken()) {
         if (!pollOnce())
             break;
-        if (mStop.summaryAsked()) {
-            const Lister *const listers[] = {&mTx->lister, &mRx->lister};
-            const char *const labels[] = {" >", " <"};
-            runningSummary(mName, listers, labels, 2);
-        }
+        summaryOnRequest(mStop, mName, {{mTx->lister, " >"}, {mRx->lister, " <"}});
         output::flush();
         mCapture.flush();
         if (mHooks.endWithCapture && (mCapture.failed() || mCapture.readerGone()))
