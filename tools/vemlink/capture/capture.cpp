@@ -20,13 +20,11 @@
 
 namespace {
 
-const uint16_t LINKTYPE_WIRESHARK_UPPER_PDU = 252;
-// The exported-PDU tag that names the dissector, and the name, padded
-// with NULs to a multiple of four bytes as the tags' values are.
-const uint16_t EXP_PDU_TAG_DISSECTOR_NAME = 12;
-const char DISSECTOR[8] = "vemlink";
+using pcapng::DISSECTOR;
+using pcapng::EXP_PDU_TAG_DISSECTOR_NAME;
+using pcapng::LINKTYPE_WIRESHARK_UPPER_PDU;
 const size_t TAGS = 4 + sizeof DISSECTOR + 4; // the name, end of tags
-const size_t HEADER = 16;
+const size_t HEADER = pcapng::RECORD_HEADER;
 
 unsigned long long wallMicros()
 {

@@ -21,7 +21,8 @@
 // clock when the read holding the closing flag came in (for a partial frame,
 // the last read of its bytes); epb_flags carry the direction (< inbound,
 // > outbound) and, for a frame that is not ok, a link-layer error bit: CRC
-// error, packet too long (dropped), packet too short (partial). A frame the
+// error, packet too long (dropped for its length), symbol error (dropped
+// for a lone 7D), packet too short (partial). A frame the
 // tap impaired on purpose (--to-device, --to-app) carries what was done in
 // its opt_comment, for example "corrupted byte 17 bit 3"; a lost frame is
 // recorded as it was read, with the comment "lost".

@@ -25,6 +25,15 @@ const uint32_t SECTION_HEADER = 0x0A0D0D0A;
 const uint32_t INTERFACE_DESCRIPTION = 0x00000001;
 const uint32_t ENHANCED_PACKET = 0x00000006;
 const uint32_t BYTE_ORDER_MAGIC = 0x1A2B3C4D;
+
+// vemlink's own records (described in capture.h): the link type, the
+// exported-PDU tag naming the dissector, the dissector's name, padded with
+// NULs to a multiple of four bytes as the tags' values are, and the record
+// header that follows the tags.
+const uint16_t LINKTYPE_WIRESHARK_UPPER_PDU = 252;
+const uint16_t EXP_PDU_TAG_DISSECTOR_NAME = 12;
+const char DISSECTOR[8] = "vemlink";
+const size_t RECORD_HEADER = 16;
 } // namespace pcapng
 
 // epb_flags: bits 0-1 are the direction, bits 24-31 link-layer errors.

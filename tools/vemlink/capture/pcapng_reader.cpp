@@ -20,9 +20,9 @@ using pcapng::SECTION_HEADER;
 const uint32_t OBSOLETE_PACKET = 2;
 const uint32_t SIMPLE_PACKET = 3;
 const uint16_t IF_TSRESOL = 9;
-const uint16_t LINKTYPE_WIRESHARK_UPPER_PDU = 252;
-const uint16_t EXP_PDU_TAG_DISSECTOR_NAME = 12;
-const size_t RECORD_HEADER = 16;
+using pcapng::EXP_PDU_TAG_DISSECTOR_NAME;
+using pcapng::LINKTYPE_WIRESHARK_UPPER_PDU;
+using pcapng::RECORD_HEADER;
 
 // One pass over a file's blocks. Each method returns false with the fault
 // in mError, said in words that name the block by its offset in the file.
@@ -224,7 +224,7 @@ bool Parser::record(size_t at, const unsigned char *p, size_t n, CaptureRecord &
                              strnlen(reinterpret_cast<const char *>(p + i), len));
         i += len;
     }
-    if (dissector != "vemlink")
+    if (dissector != pcapng::DISSECTOR)
         return fail(at, "is a packet for the dissector '" + dissector + "', not a vemlink record");
     if (n - i < RECORD_HEADER)
         return fail(at, "is a vemlink record cut short in its header");

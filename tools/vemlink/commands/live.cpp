@@ -3,11 +3,29 @@
 
 #include "commands/live.h"
 
+#include "cli.h"
+
 #include <cstdio>
 
 #include "listing/lister.h"
 #include "listing/output.h"
 #include "serial/signals.h"
+
+int takeDeviceOption(int argc, char **argv, int &i, const char *usage, LinkOptions &link,
+                     int &status)
+{
+    const char *name = argv[0];
+    if (isHelp(argv[i])) {
+        std::fputs(withLineOptions(usage).c_str(), stdout);
+        status = finishOutput(name);
+        return -1;
+    }
+    std::string error;
+    const int taken = takeLinkOption(argc, argv, i, link, error);
+    if (taken < 0)
+        status = usageError(name, error);
+    return taken;
+}
 
 std::string eventPrefix(double seconds, char mark)
 {

@@ -69,6 +69,14 @@ void reportEvent(const char *command, const ReconnectingDevice &device, DeviceEv
 // The listing's prefix of an event at seconds, with a direction mark.
 std::string eventPrefix(double seconds, char mark);
 
+// What every device command takes first from argv[i]: -h and --help (the
+// usage, with the line options, on standard output), --device and the line
+// options (see takeLinkOption). 1 when taken (i moved past a separate
+// value), 0 for any other argument, -1 when the command is done: status
+// holds its exit status (help given, or a usage error said).
+int takeDeviceOption(int argc, char **argv, int &i, const char *usage, LinkOptions &link,
+                     int &status);
+
 // One direction's lister and the label of its summary line (" >", " <", "").
 struct Labelled {
     const Lister &lister;

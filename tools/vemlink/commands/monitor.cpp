@@ -199,15 +199,11 @@ int runMonitor(int argc, char **argv)
     bool reconnect = true;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
-        if (isHelp(arg)) {
-            std::fputs(withLineOptions(USAGE).c_str(), stdout);
-            return finishOutput(name);
-        }
-        std::string error;
-        const char *value = nullptr;
-        const int taken = takeLinkOption(argc, argv, i, link, error);
+        int status = STATUS_OK;
+        const int taken = takeDeviceOption(argc, argv, i, USAGE, link, status);
         if (taken < 0)
-            return usageError(name, error);
+            return status;
+        const char *value = nullptr;
         if (taken > 0 && link.device != nullptr)
             return usageError(name, "give the adapters as A B");
         if (taken > 0)

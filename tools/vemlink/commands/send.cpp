@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cli.h"
+#include "commands/live.h"
 #include "serial/device.h"
 #include "hdlc.h"
 #include "listing/hex.h"
@@ -222,14 +223,10 @@ int parseSend(int argc, char **argv, SendOptions &o)
     int dashes = 0;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
-        if (isHelp(arg)) {
-            std::fputs(withLineOptions(USAGE).c_str(), stdout);
-            return finishOutput(name);
-        }
-        std::string error;
-        const int taken = takeLinkOption(argc, argv, i, o.link, error);
+        int status = STATUS_OK;
+        const int taken = takeDeviceOption(argc, argv, i, USAGE, o.link, status);
         if (taken < 0)
-            return usageError(name, error);
+            return status;
         if (taken > 0)
             continue;
         const char *value = nullptr;
@@ -244,6 +241,7 @@ int parseSend(int argc, char **argv, SendOptions &o)
             return usageError(name, std::string("unknown option ") + arg);
         } else {
             ++hexArgs;
+            std::string error;
             if (!parseHex(arg, std::strlen(arg), o.payload, error))
                 return usageError(name, "bad hex payload: " + error);
         }

@@ -191,14 +191,10 @@ int parseTap(int argc, char **argv, TapOptions &o)
     const char *impairments[3] = {nullptr, nullptr, nullptr}; // --to-device, --to-app, --seed
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
-        if (isHelp(arg)) {
-            std::fputs(withLineOptions(USAGE).c_str(), stdout);
-            return finishOutput(name);
-        }
-        std::string error;
-        const int taken = takeLinkOption(argc, argv, i, o.link, error);
+        int status = STATUS_OK;
+        const int taken = takeDeviceOption(argc, argv, i, USAGE, o.link, status);
         if (taken < 0)
-            return usageError(name, error);
+            return status;
         if (taken > 0)
             continue;
         const char *value = nullptr;
