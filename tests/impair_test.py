@@ -239,18 +239,18 @@ def word_checks(tmp):
     _, plain = traffic(2, 400)
     cases = [("loss 30%", loss_check, frames), ("duplicate 30%", duplicate_check, frames),
              ("corrupt 30%", corrupt_check, stream), ("truncate 30%", truncate_check, frames)]
-    for i, (spec, held, sent) in enumerate(cases):
+    for i, (impairments, held, sent) in enumerate(cases):
         # Alternate the directions, so both are impaired in turn.
         option, mark = ("--to-device", ">") if i % 2 == 0 else ("--to-app", "<")
-        tap = Tap(tmp, option, spec, "--seed", str(10 + i), name="word%d" % i)
+        tap = Tap(tmp, option, impairments, "--seed", str(10 + i), name="word%d" % i)
         to_device, to_app = (stream, plain) if mark == ">" else (plain, stream)
         at_device, at_app, _ = tap.exchange(to_device, to_app)
-        check(tap.stop() == 0, spec + ": exit status")
+        check(tap.stop() == 0, impairments + ": exit status")
         got, untouched = (at_device, at_app) if mark == ">" else (at_app, at_device)
         held(tap, sent, got, mark)
-        other_way_untouched(spec, plain, untouched)
+        other_way_untouched(impairments, plain, untouched)
         check(not re.search(r"^impaired %s" % ("<" if mark == ">" else ">"), tap.listing(), re.M),
-              spec + ": the other direction has an impaired summary")
+              impairments + ": the other direction has an impaired summary")
 
 
 def all_or_nothing_checks(tmp):
@@ -278,10 +278,10 @@ def determinism_checks(tmp):
     """The same seed and the same frames, written in different chunk sizes:
     the same impairments, the same bytes out, the same listing notes."""
     _, stream = traffic(5, 300)
-    spec = "loss 10% duplicate 10% corrupt 10% truncate 10% ber 1e-4"
+    impairments = "loss 10% duplicate 10% corrupt 10% truncate 10% ber 1e-4"
     seen = []
     for chunk in (7, 1000, 65536):
-        tap = Tap(tmp, "--to-device", spec, "--to-app", spec, "--seed", "1234",
+        tap = Tap(tmp, "--to-device", impairments, "--to-app", impairments, "--seed", "1234",
                   name="chunk%d" % chunk)
         at_device, at_app, _ = tap.exchange(stream, stream, chunk)
         check(tap.stop() == 0, "chunks of %d: exit status" % chunk)
@@ -299,22 +299,22 @@ def ber_checks(tmp):
     rng = random.Random(6)
     stream = bytes(rng.randrange(256) for _ in range(256 * 1024))
     n = 8 * len(stream)
-    for spec, ber, burst in (("ber 1e-3", 1e-3, 1), ("ber 1e-3 burst 16", 1e-3, 16)):
-        tap = Tap(tmp, "--to-device", spec, name="ber%d" % burst)
+    for impairments, ber, burst in (("ber 1e-3", 1e-3, 1), ("ber 1e-3 burst 16", 1e-3, 16)):
+        tap = Tap(tmp, "--to-device", impairments, name="ber%d" % burst)
         at_device, at_app, _ = tap.exchange(stream, b"", expect=(len(stream), 0))
-        check(tap.stop() == 0, spec + ": exit status")
+        check(tap.stop() == 0, impairments + ": exit status")
         if not check(len(at_device) == len(stream), "%s: %d bytes, not %d"
-                     % (spec, len(at_device), len(stream))):
+                     % (impairments, len(at_device), len(stream))):
             continue
         flipped = bits(stream, at_device)
         listing = tap.listing()
         listed = sum(int(x) for x in re.findall(r"bit errors (\d+)", "\n".join(
             n for _, _, n in rows(listing, ">"))))
         check(flipped == counted(listing, ">").get("bit errors") == listed,
-              "%s: %d bits differ, listed %d, summary %s" % (spec, flipped, listed,
+              "%s: %d bits differ, listed %d, summary %s" % (impairments, flipped, listed,
                                                              counted(listing, ">")))
         sigma = math.sqrt(n * ber * burst)
-        check(abs(flipped - n * ber) < 5 * sigma, "%s: %d bit errors in %d bits" % (spec, flipped, n))
+        check(abs(flipped - n * ber) < 5 * sigma, "%s: %d bit errors in %d bits" % (impairments, flipped, n))
 
 
 def delay_checks(tmp):
@@ -365,16 +365,16 @@ def bad_spec_checks(tmp):
              ("delay 5ms 10ms", "jitter '10ms'", "no more than"), ("ber 2", "ber '2'", "ber X"),
              ("ber 1e-3 burst 0", "burst '0'", "burst N"), ("burst 4", "burst", "ber X burst N"),
              ("rate fast", "rate 'fast'", "rate BPS"), ("noise 1%", "'noise'", "the words are"),
-             ("loss 1% loss 2%", "loss given twice", ""), ("", "SPEC", ""),
+             ("loss 1% loss 2%", "loss given twice", ""), ("", "needs impairments", ""),
              ("truncate", "truncate needs a value", "truncate P%")]
     missing = os.path.join(tmp, "no-such-device")
     for option in ("--to-device", "--to-app"):
-        for spec, word, form in cases:
-            r = subprocess.run(EMULATOR + [VEMLINK, "tap", missing, option, spec],
+        for impairments, word, form in cases:
+            r = subprocess.run(EMULATOR + [VEMLINK, "tap", missing, option, impairments],
                                capture_output=True, text=True, timeout=WAIT)
             check(r.returncode == 2 and word in r.stderr and form in r.stderr and
                   option in r.stderr and "cannot" not in r.stderr,
-                  "%s %r: status %d, %r" % (option, spec, r.returncode, r.stderr))
+                  "%s %r: status %d, %r" % (option, impairments, r.returncode, r.stderr))
     r = subprocess.run(EMULATOR + [VEMLINK, "tap", missing, "--seed", "-1"], capture_output=True,
                        text=True, timeout=WAIT)
     check(r.returncode == 2 and "--seed '-1'" in r.stderr, "--seed -1: " + r.stderr)
@@ -384,7 +384,7 @@ def seed_checks(tmp):
     """Without --seed the first line on standard error gives one, and that
     seed makes the same choices again."""
     _, stream = traffic(9, 100)
-    spec = "loss 20% corrupt 20%"
+    impairments = "loss 20% corrupt 20%"
     runs = []
     for args in ([], None):
         if args is None:
@@ -392,7 +392,7 @@ def seed_checks(tmp):
             if not check(said is not None, "no seed on the first line: %r" % runs[0][1]):
                 return
             args = ["--seed", said.group(1)]
-        tap = Tap(tmp, "--to-app", spec, *args, name="seed%d" % len(runs))
+        tap = Tap(tmp, "--to-app", impairments, *args, name="seed%d" % len(runs))
         _, at_app, _ = tap.exchange(b"", stream)
         check(tap.stop() == 0, "seed: exit status")
         runs.append((at_app, tap.stderr(), rows(tap.listing(), "<")))
@@ -405,8 +405,8 @@ def pcapng_checks(tmp):
     as read; tshark shows it as vemlink.impairment."""
     _, stream = traffic(10, 200)
     pcap = os.path.join(tmp, "impaired.pcapng")
-    spec = "loss 15% corrupt 15% duplicate 10% truncate 10% ber 1e-4"
-    tap = Tap(tmp, "--to-device", spec, "--seed", "99", "--pcap", pcap, name="pcap")
+    impairments = "loss 15% corrupt 15% duplicate 10% truncate 10% ber 1e-4"
+    tap = Tap(tmp, "--to-device", impairments, "--seed", "99", "--pcap", pcap, name="pcap")
     tap.exchange(stream, stream)
     check(tap.stop() == 0, "pcap: exit status")
     listing = tap.listing()

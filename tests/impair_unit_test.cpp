@@ -1,6 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
-// The tap's impairments without a link: the SPEC's words and durations, the
+// The tap's impairments without a link: the impairment words and durations, the
 // choices per frame and per bit under a seed, and the times bytes may go.
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 #include "impair/bits.h"
 #include "impair/impairer.h"
 #include "impair/schedule.h"
-#include "impair/spec.h"
+#include "impair/settings.h"
 
 namespace {
 
@@ -42,9 +42,9 @@ TEST(ParseDuration, TakesANumberAndItsUnit)
 
 TEST(ParseSpec, ReadsEveryWord)
 {
-    impair::Spec s;
+    impair::Settings s;
     std::string error;
-    ASSERT_TRUE(impair::parseSpec(
+    ASSERT_TRUE(impair::parseSettings(
         "loss 5% duplicate 1.5% corrupt 2% truncate 100% ber 1e-5 burst 16 delay 20ms 5ms "
         "rate 9600",
         s, error))
@@ -62,10 +62,10 @@ TEST(ParseSpec, ReadsEveryWord)
 
     // Jitter is optional; a word after the delay is the next word. Bit
     // errors and a rate alone hold no frame back.
-    ASSERT_TRUE(impair::parseSpec("delay 0ms loss 0%", s, error)) << error;
+    ASSERT_TRUE(impair::parseSettings("delay 0ms loss 0%", s, error)) << error;
     EXPECT_TRUE(s.delayGiven && s.frameWords);
     EXPECT_DOUBLE_EQ(s.jitter, 0);
-    ASSERT_TRUE(impair::parseSpec("  rate 115200   ber 0  ", s, error)) << error;
+    ASSERT_TRUE(impair::parseSettings("  rate 115200   ber 0  ", s, error)) << error;
     EXPECT_FALSE(s.frameWords);
     EXPECT_EQ(s.rate, 115200);
 }
@@ -73,7 +73,7 @@ TEST(ParseSpec, ReadsEveryWord)
 TEST(ParseSpec, RefusesNamingTheWordAndItsForm)
 {
     const struct {
-        const char *spec;
+        const char *settings;
         const char *word;
         const char *form;
     } bad[] = {{"loss 5", "loss '5'", "loss P%"},
@@ -93,13 +93,13 @@ TEST(ParseSpec, RefusesNamingTheWordAndItsForm)
                {"rate 0", "rate '0'", "whole number"},
                {"lose 5%", "unknown word 'lose'", "loss P%, duplicate P%"},
                {"loss 1% corrupt 1% loss 1%", "loss given twice", ""},
-               {"", "empty SPEC", "rate BPS"}};
+               {"", "no impairments", "rate BPS"}};
     for (const auto &c : bad) {
-        impair::Spec s;
+        impair::Settings s;
         std::string error;
-        EXPECT_FALSE(impair::parseSpec(c.spec, s, error)) << c.spec;
-        EXPECT_NE(error.find(c.word), std::string::npos) << c.spec << ": " << error;
-        EXPECT_NE(error.find(c.form), std::string::npos) << c.spec << ": " << error;
+        EXPECT_FALSE(impair::parseSettings(c.settings, s, error)) << c.settings;
+        EXPECT_NE(error.find(c.word), std::string::npos) << c.settings << ": " << error;
+        EXPECT_NE(error.find(c.form), std::string::npos) << c.settings << ": " << error;
     }
 }
 
@@ -131,10 +131,10 @@ struct Impaired {
 
 // The input fed in chunks of chunk bytes, everything released at once; the
 // notes asked at each flag of the output, as the listing asks them.
-Impaired impairIn(const impair::Spec &spec, uint64_t seed, int direction, const Bytes &in,
+Impaired impairIn(const impair::Settings &settings, uint64_t seed, int direction, const Bytes &in,
                   size_t chunk)
 {
-    impair::Impairer imp(spec, seed, direction);
+    impair::Impairer imp(settings, seed, direction);
     Impaired run;
     for (size_t at = 0; at < in.size(); at += chunk)
         imp.take(in.data() + at, std::min(chunk, in.size() - at), 0);
@@ -156,14 +156,14 @@ Impaired impairIn(const impair::Spec &spec, uint64_t seed, int direction, const 
 
 TEST(Impairer, ChoosesByTheSeedAndTheFramesAlone)
 {
-    impair::Spec spec;
+    impair::Settings settings;
     std::string error;
-    ASSERT_TRUE(impair::parseSpec(
-        "loss 10% duplicate 10% corrupt 10% truncate 10% ber 1e-4 burst 4", spec, error));
+    ASSERT_TRUE(impair::parseSettings(
+        "loss 10% duplicate 10% corrupt 10% truncate 10% ber 1e-4 burst 4", settings, error));
     const Bytes in = traffic(600);
-    const Impaired whole = impairIn(spec, 42, 0, in, in.size());
+    const Impaired whole = impairIn(settings, 42, 0, in, in.size());
     for (const size_t chunk : {1, 3, 97, 4096}) {
-        const Impaired again = impairIn(spec, 42, 0, in, chunk);
+        const Impaired again = impairIn(settings, 42, 0, in, chunk);
         EXPECT_EQ(again.out, whole.out) << "chunks of " << chunk;
         EXPECT_EQ(again.notes, whole.notes) << "chunks of " << chunk;
     }
@@ -174,8 +174,8 @@ TEST(Impairer, ChoosesByTheSeedAndTheFramesAlone)
     EXPECT_GT(c[impair::TRUNCATED], 0);
     EXPECT_GT(c[impair::BIT_ERRORS], 0);
     // Another seed, or the other direction, chooses otherwise.
-    EXPECT_NE(impairIn(spec, 43, 0, in, in.size()).out, whole.out);
-    EXPECT_NE(impairIn(spec, 42, 1, in, in.size()).out, whole.out);
+    EXPECT_NE(impairIn(settings, 43, 0, in, in.size()).out, whole.out);
+    EXPECT_NE(impairIn(settings, 42, 1, in, in.size()).out, whole.out);
 }
 
 TEST(Impairer, EveryFrameAtOneHundredPercent)
@@ -185,22 +185,22 @@ TEST(Impairer, EveryFrameAtOneHundredPercent)
     for (size_t i = 1; i < in.size(); ++i)
         frames += in[i] == 0x7E && in[i - 1] != 0x7E;
     const struct {
-        const char *spec;
+        const char *settings;
         impair::Kind kind;
     } cases[] = {{"loss 100%", impair::LOST},
                  {"duplicate 100%", impair::DUPLICATED},
                  {"corrupt 100%", impair::CORRUPTED},
                  {"truncate 100%", impair::TRUNCATED}};
     for (const auto &c : cases) {
-        impair::Spec spec;
+        impair::Settings settings;
         std::string error;
-        ASSERT_TRUE(impair::parseSpec(c.spec, spec, error));
-        const Impaired run = impairIn(spec, 7, 0, in, 100);
-        EXPECT_EQ(run.counts[c.kind], frames) << c.spec;
+        ASSERT_TRUE(impair::parseSettings(c.settings, settings, error));
+        const Impaired run = impairIn(settings, 7, 0, in, 100);
+        EXPECT_EQ(run.counts[c.kind], frames) << c.settings;
     }
-    impair::Spec loss;
+    impair::Settings loss;
     std::string error;
-    ASSERT_TRUE(impair::parseSpec("loss 100%", loss, error));
+    ASSERT_TRUE(impair::parseSettings("loss 100%", loss, error));
     const Impaired lost = impairIn(loss, 7, 0, in, 100);
     // Every flag goes on, the closing flag of each lost frame among them.
     const auto flags = static_cast<size_t>(std::count(in.begin(), in.end(), 0x7E));

@@ -11,7 +11,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "impair/spec.h"
+#include "impair/settings.h"
 #include "serial/device.h"
 #include "serial/reconnect.h"
 
@@ -35,18 +35,18 @@ struct TapOptions {
     const char *pcap = nullptr;
     bool force = false;
     bool reconnect = true;
-    // --to-device and --to-app (given: a SPEC was), and --seed.
-    impair::Spec toDevice;
-    impair::Spec toApp;
+    // --to-device and --to-app (given: impairments were), and --seed.
+    impair::Settings toDevice;
+    impair::Settings toApp;
     unsigned long long seed = 0;
     bool seedGiven = false;
 };
 
 int runTap(const char *name, const TapOptions &options, const LiveHooks &hooks);
 
-// --to-device SPEC, --to-app SPEC and --seed N, in that order (each nullptr,
-// or empty, when not given), into o for command name: -1 when they are
-// fine, else STATUS_USAGE, said.
+// --to-device IMPAIRMENTS, --to-app IMPAIRMENTS and --seed N, in that
+// order (each nullptr, or empty, when not given), into o for command name:
+// -1 when they are fine, else STATUS_USAGE, said.
 int takeImpairments(const char *name, const char *const given[3], TapOptions &o);
 
 class Capture;

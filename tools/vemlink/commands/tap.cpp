@@ -25,8 +25,8 @@ namespace {
 
 const char *const USAGE =
     "usage: vemlink tap DEVICE [LINE OPTIONS] [--no-reconnect] [--link PATH]\n"
-    "                  [--save PREFIX [--force]] [--pcap FILE]\n"
-    "                  [--to-device SPEC] [--to-app SPEC] [--seed N]\n"
+    "                  [--save PREFIX [--force]] [--pcap FILE] [--seed N]\n"
+    "                  [--to-device IMPAIRMENTS] [--to-app IMPAIRMENTS]\n"
     "\n"
     "Sits between an application and its serial DEVICE: forwards every byte both\n"
     "ways and lists each direction's frames, > to DEVICE and < from it.\n"
@@ -38,8 +38,8 @@ const char *const USAGE =
     "  --save PREFIX               each direction's bytes to PREFIX.tx and .rx\n"
     "  --force                     let --save replace existing regular files\n"
     "  --pcap FILE                 the frames as pcapng too ('-': standard output)\n"
-    "  --to-device SPEC            impair what the application sends ('loss 5%')\n"
-    "  --to-app SPEC               impair what the device sends\n"
+    "  --to-device IMPAIRMENTS     impair what the application sends ('loss 5%')\n"
+    "  --to-app IMPAIRMENTS        impair what the device sends\n"
     "  --seed N                    the impairments' random choices (default: said)\n"
     "\n"
     "See vemlink(1) for the listing, events, signals and exit status.\n";
@@ -202,10 +202,12 @@ int parseTap(int argc, char **argv, TapOptions &o)
             const char *option;
             const char *what;
             const char **to;
-        } valued[] = {
-            {"--link", "a path", &o.linkPath},       {"--save", "a prefix", &o.prefix},
-            {"--pcap", "a file", &o.pcap},           {"--to-device", "a SPEC", &impairments[0]},
-            {"--to-app", "a SPEC", &impairments[1]}, {"--seed", "a number", &impairments[2]}};
+        } valued[] = {{"--link", "a path", &o.linkPath},
+                      {"--save", "a prefix", &o.prefix},
+                      {"--pcap", "a file", &o.pcap},
+                      {"--to-device", "impairments", &impairments[0]},
+                      {"--to-app", "impairments", &impairments[1]},
+                      {"--seed", "a number", &impairments[2]}};
         bool done = false;
         for (const auto &v : valued) {
             if (done || !takeValue(argc, argv, i, v.option, value))
@@ -362,12 +364,12 @@ int charBits(const LineSettings &line)
 // an impairer, which their listing hears; the others as they are.
 void Tap::impairDirections()
 {
-    const impair::Spec *const specs[2] = {&mOptions.toDevice, &mOptions.toApp};
+    const impair::Settings *const wanted[2] = {&mOptions.toDevice, &mOptions.toApp};
     Direction *const ways[2] = {mTx.get(), mRx.get()};
     for (int i = 0; i < 2; ++i) {
-        if (!specs[i]->given)
+        if (!wanted[i]->given)
             continue;
-        ways[i]->impair = std::make_unique<impair::Impairer>(*specs[i], mSeed, i);
+        ways[i]->impair = std::make_unique<impair::Impairer>(*wanted[i], mSeed, i);
         ways[i]->impair->setCharBits(charBits(mLine));
         ways[i]->lister.setNotes(ways[i]->impair.get());
     }
@@ -624,11 +626,11 @@ int Tap::finish()
 int takeImpairments(const char *name, const char *const given[3], TapOptions &o)
 {
     const char *const options[2] = {"--to-device", "--to-app"};
-    impair::Spec *const specs[2] = {&o.toDevice, &o.toApp};
+    impair::Settings *const wanted[2] = {&o.toDevice, &o.toApp};
     for (int i = 0; i < 2; ++i) {
         std::string error;
         if (given[i] != nullptr && *given[i] != '\0' &&
-            !impair::parseSpec(given[i], *specs[i], error))
+            !impair::parseSettings(given[i], *wanted[i], error))
             return usageError(name, std::string(options[i]) + ": " + error);
     }
     const char *seed = given[2];

@@ -20,21 +20,21 @@ void join(std::string &text, const std::string &more)
 
 } // namespace
 
-Impairer::Impairer(const Spec &spec, uint64_t seed, int direction)
-    : mSpec(spec), mRandom(seed, 2 * static_cast<uint64_t>(direction)),
-      mBits(spec.ber, spec.burst, seed, 2 * static_cast<uint64_t>(direction) + 1)
+Impairer::Impairer(const Settings &settings, uint64_t seed, int direction)
+    : mSettings(settings), mRandom(seed, 2 * static_cast<uint64_t>(direction)),
+      mBits(settings.ber, settings.burst, seed, 2 * static_cast<uint64_t>(direction) + 1)
 {
     setCharBits(10);
 }
 
 void Impairer::setCharBits(int bits)
 {
-    mSchedule.setCharTime(mSpec.rate > 0 ? bits / static_cast<double>(mSpec.rate) : 0);
+    mSchedule.setCharTime(mSettings.rate > 0 ? bits / static_cast<double>(mSettings.rate) : 0);
 }
 
 void Impairer::take(const unsigned char *p, size_t n, double now)
 {
-    if (mSpec.frameWords)
+    if (mSettings.frameWords)
         takeFramed(p, n, now);
     else
         mSchedule.append(p, n, now);
@@ -69,17 +69,17 @@ void Impairer::takeFramed(const unsigned char *p, size_t n, double now)
 // other word), corrupt, truncate, duplicate (the copy as impaired), delay.
 void Impairer::closeFrame(double now)
 {
-    if (mSpec.loss > 0 && mRandom.chance(mSpec.loss)) {
+    if (mSettings.loss > 0 && mRandom.chance(mSettings.loss)) {
         lose(now);
         return;
     }
     std::string note;
     corrupt(note);
     truncate(note);
-    const bool twice = mSpec.duplicate > 0 && mRandom.chance(mSpec.duplicate);
+    const bool twice = mSettings.duplicate > 0 && mRandom.chance(mSettings.duplicate);
     double hold = 0;
-    if (mSpec.delayGiven)
-        hold = mSpec.delay + mSpec.jitter * (2 * mRandom.uniform() - 1);
+    if (mSettings.delayGiven)
+        hold = mSettings.delay + mSettings.jitter * (2 * mRandom.uniform() - 1);
     mHeld.push_back(FLAG);
     const long long flagAt = mSchedule.end() + static_cast<long long>(mHeld.size()) - 1;
     const double at = mSchedule.append(mHeld.data(), mHeld.size(), now + hold);
@@ -88,7 +88,7 @@ void Impairer::closeFrame(double now)
         ++mCounts[DUPLICATED];
         join(note, "duplicated");
     }
-    if (mSpec.delayGiven && at > now) {
+    if (mSettings.delayGiven && at > now) {
         char text[48];
         std::snprintf(text, sizeof text, "delayed %.1f ms", (at - now) * 1000);
         ++mCounts[DELAYED];
@@ -117,7 +117,7 @@ void Impairer::lose(double now)
 // One bit of one byte between the flags, escapes included.
 void Impairer::corrupt(std::string &note)
 {
-    if (mSpec.corrupt <= 0 || !mRandom.chance(mSpec.corrupt))
+    if (mSettings.corrupt <= 0 || !mRandom.chance(mSettings.corrupt))
         return;
     const size_t byte = mRandom.below(mHeld.size());
     const unsigned bit = static_cast<unsigned>(mRandom.below(8));
@@ -132,7 +132,7 @@ void Impairer::corrupt(std::string &note)
 void Impairer::truncate(std::string &note)
 {
     const size_t n = mHeld.size();
-    const bool cut = mSpec.truncate > 0 && mRandom.chance(mSpec.truncate) && n >= 2;
+    const bool cut = mSettings.truncate > 0 && mRandom.chance(mSettings.truncate) && n >= 2;
     const size_t corrupted = mCorrupted;
     mCorrupted = NONE;
     if (!cut)
@@ -165,8 +165,9 @@ void Impairer::finish(double now)
 std::string Impairer::summary() const
 {
     std::string text;
-    const bool given[KINDS] = {mSpec.loss > 0,     mSpec.duplicate > 0, mSpec.corrupt > 0,
-                               mSpec.truncate > 0, mSpec.delayGiven,    mSpec.ber > 0};
+    const bool given[KINDS] = {mSettings.loss > 0,    mSettings.duplicate > 0,
+                               mSettings.corrupt > 0, mSettings.truncate > 0,
+                               mSettings.delayGiven,  mSettings.ber > 0};
     const char *const names[KINDS] = {"lost",      "duplicated", "corrupted",
                                       "truncated", "delayed",    "bit errors"};
     for (int k = 0; k < KINDS; ++k) {
@@ -178,9 +179,9 @@ std::string Impairer::summary() const
         else
             join(text, (text.empty() ? "frames " : "") + count);
     }
-    if (mSpec.rate > 0)
-        text += (text.empty() ? "" : "; ") + std::string("paced to ") + std::to_string(mSpec.rate) +
-                " bit/s";
+    if (mSettings.rate > 0)
+        text += (text.empty() ? "" : "; ") + std::string("paced to ") +
+                std::to_string(mSettings.rate) + " bit/s";
     return text.empty() ? "nothing done" : text;
 }
 

@@ -24,7 +24,7 @@
 #include "impair/bits.h"
 #include "impair/random.h"
 #include "impair/schedule.h"
-#include "impair/spec.h"
+#include "impair/settings.h"
 #include "listing/lister.h"
 
 namespace impair {
@@ -37,7 +37,7 @@ class Impairer : public FrameNotes {
 public:
     // direction: 0 to the device, 1 to the application; each has random
     // streams of its own.
-    Impairer(const Spec &spec, uint64_t seed, int direction);
+    Impairer(const Settings &settings, uint64_t seed, int direction);
 
     // Bits of one character on the line (start, data, parity, stop), for
     // rate.
@@ -83,7 +83,7 @@ private:
 
     static const size_t NONE = static_cast<size_t>(-1);
 
-    const Spec mSpec;
+    const Settings mSettings;
     Random mRandom; // the frames' choices
     BitErrors mBits;
     Schedule mSchedule;

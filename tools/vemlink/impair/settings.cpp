@@ -1,7 +1,7 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#include "impair/spec.h"
+#include "impair/settings.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -13,7 +13,7 @@
 
 namespace impair {
 
-const char *const SPEC_FORMS = "loss P%, duplicate P%, corrupt P%, truncate P%, "
+const char *const WORD_FORMS = "loss P%, duplicate P%, corrupt P%, truncate P%, "
                                "ber X [burst N], delay T [J], rate BPS";
 
 namespace {
@@ -48,10 +48,10 @@ bool isWord(const std::string &w)
     return false;
 }
 
-// Reads the words of a SPEC one at a time, with what follows each.
+// Reads the impairment words one at a time, with what follows each.
 class Reader {
 public:
-    Reader(const char *text, Spec &spec) : mSpec(spec)
+    Reader(const char *text, Settings &settings) : mSettings(settings)
     {
         std::istringstream in(text);
         for (std::string w; in >> w;)
@@ -74,7 +74,7 @@ private:
         return false;
     }
 
-    Spec &mSpec;
+    Settings &mSettings;
     std::vector<std::string> mWords;
     size_t mAt = 0;
     std::vector<std::string> mSeen;
@@ -84,7 +84,7 @@ private:
 bool Reader::run(std::string &error)
 {
     if (mWords.empty()) {
-        error = "an empty SPEC; the words are " + std::string(SPEC_FORMS);
+        error = "no impairments given; the words are " + std::string(WORD_FORMS);
         return false;
     }
     while (mAt < mWords.size()) {
@@ -100,22 +100,22 @@ bool Reader::run(std::string &error)
             return false;
         }
     }
-    mSpec.given = true;
+    mSettings.given = true;
     return true;
 }
 
 bool Reader::word(const std::string &w)
 {
     const bool frameWord = w == "loss" || w == "duplicate" || w == "corrupt" || w == "truncate";
-    mSpec.frameWords = mSpec.frameWords || frameWord || w == "delay";
+    mSettings.frameWords = mSettings.frameWords || frameWord || w == "delay";
     if (w == "loss")
-        return share(w, mSpec.loss);
+        return share(w, mSettings.loss);
     if (w == "duplicate")
-        return share(w, mSpec.duplicate);
+        return share(w, mSettings.duplicate);
     if (w == "corrupt")
-        return share(w, mSpec.corrupt);
+        return share(w, mSettings.corrupt);
     if (w == "truncate")
-        return share(w, mSpec.truncate);
+        return share(w, mSettings.truncate);
     if (w == "ber")
         return ber();
     if (w == "delay")
@@ -125,7 +125,7 @@ bool Reader::word(const std::string &w)
     if (w == "burst")
         mError = "burst goes after ber: ber X burst N";
     else
-        mError = "unknown word '" + w + "'; the words are " + SPEC_FORMS;
+        mError = "unknown word '" + w + "'; the words are " + WORD_FORMS;
     return false;
 }
 
@@ -143,18 +143,18 @@ bool Reader::ber()
 {
     const std::string v = value();
     const char *form = "a probability from 0 to 1 (ber X [burst N], e.g. ber 1e-5)";
-    if (!number(v, mSpec.ber) || mSpec.ber > 1)
+    if (!number(v, mSettings.ber) || mSettings.ber > 1)
         return fail("ber", v, form);
     if (mAt >= mWords.size() || mWords[mAt] != "burst")
         return true;
     ++mAt;
     mSeen.emplace_back("burst");
     const std::string n = value();
-    if (!number(n, mSpec.burst) || mSpec.burst < 1)
+    if (!number(n, mSettings.burst) || mSettings.burst < 1)
         return fail("burst", n,
                     "a mean length in bits of at least 1 (ber X burst N, e.g. "
                     "ber 1e-5 burst 16)");
-    if (mSpec.ber > 0.5)
+    if (mSettings.ber > 0.5)
         return fail("ber", v, "at most 0.5 with a burst (ber X burst N, e.g. ber 1e-5 burst 16)");
     return true;
 }
@@ -163,16 +163,16 @@ bool Reader::ber()
 bool Reader::delay()
 {
     const char *form = "a duration with its unit (delay T [J], e.g. delay 20ms 5ms)";
-    mSpec.delayGiven = true;
+    mSettings.delayGiven = true;
     const std::string t = value();
-    if (!parseDuration(t.c_str(), mSpec.delay))
+    if (!parseDuration(t.c_str(), mSettings.delay))
         return fail("delay", t, form);
     if (mAt >= mWords.size() || isWord(mWords[mAt]))
         return true;
     const std::string j = value();
-    if (!parseDuration(j.c_str(), mSpec.jitter))
+    if (!parseDuration(j.c_str(), mSettings.jitter))
         return fail("delay jitter", j, form);
-    if (mSpec.jitter > mSpec.delay)
+    if (mSettings.jitter > mSettings.delay)
         return fail("delay jitter", j, "no more than the delay " + t + " (delay T [J])");
     return true;
 }
@@ -185,16 +185,16 @@ bool Reader::rate()
         return fail("rate", v,
                     "bits per second, a whole number from 1 to 1000000000 (rate "
                     "BPS, e.g. rate 115200)");
-    mSpec.rate = static_cast<long>(bps);
+    mSettings.rate = static_cast<long>(bps);
     return true;
 }
 
 } // namespace
 
-bool parseSpec(const char *text, Spec &spec, std::string &error)
+bool parseSettings(const char *text, Settings &settings, std::string &error)
 {
-    spec = Spec();
-    Reader reader(text, spec);
+    settings = Settings();
+    Reader reader(text, settings);
     return reader.run(error);
 }
 

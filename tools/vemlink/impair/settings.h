@@ -1,17 +1,17 @@
 // SPDX-FileCopyrightText: 2026 The vemutils authors
 // SPDX-License-Identifier: MIT
 
-#ifndef VEMLINK_IMPAIR_SPEC_H
-#define VEMLINK_IMPAIR_SPEC_H
+#ifndef VEMLINK_IMPAIR_SETTINGS_H
+#define VEMLINK_IMPAIR_SETTINGS_H
 
 // What the tap does to one direction of a link on purpose (--to-device,
-// --to-app): the words of a SPEC, read into numbers. A word not given
-// leaves its value at 0, which does nothing.
+// --to-app): the impairment words ("loss 5% corrupt 2%"), read into
+// numbers. A word not given leaves its value at 0, which does nothing.
 #include <string>
 
 namespace impair {
 
-struct Spec {
+struct Settings {
     // Probabilities from 0 to 1, of each frame.
     double loss = 0;
     double duplicate = 0;
@@ -36,11 +36,11 @@ struct Spec {
 };
 
 // Reads text ("loss 5% corrupt 2%", words in any order, each at most once)
-// into spec. False with error naming the word and the form it takes.
-bool parseSpec(const char *text, Spec &spec, std::string &error);
+// into settings. False with error naming the word and the form it takes.
+bool parseSettings(const char *text, Settings &settings, std::string &error);
 
 // The accepted words, one line each, for messages and --help.
-extern const char *const SPEC_FORMS;
+extern const char *const WORD_FORMS;
 
 } // namespace impair
 
