@@ -38,13 +38,6 @@ const char *const USAGE =
     "\n"
     "See vemlink(1) for the listing, statuses, signals and exit status.\n";
 
-// Raw input is listed as it arrives, so a live device shows frames at once.
-// The end of the input, a signal and a hang-up of a device all end the
-// listing alike: the partial frame and the summary.
-// A live device is never held up by the listing (see output.h); a file or a
-// pipe waits for a slow reader instead, losing nothing.
-// A device (not null) that hangs up or fails is waited for instead, unless
-// reconnect is off.
 // What a live listing reads from: a plain input, or a device that may go
 // away and come back.
 struct Source {
@@ -97,7 +90,8 @@ bool readSource(const char *name, Source &in, Lister &lister, const std::string 
 // The end of the input, a signal and a hang-up of a device all end the
 // listing alike: the partial frame and the summary.
 // A live device is never held up by the listing (see output.h); a file or a
-// pipe waits for a slow reader instead, losing nothing.
+// pipe waits for a slow reader instead, losing nothing. A device that hangs
+// up or fails is waited for, unless it is not to be (see ReconnectingDevice).
 int listLive(const char *name, Source in, bool timed, Capture &capture, FrameSink *sink,
              const StopSignals &stop, const LiveHooks &hooks = LiveHooks())
 {

@@ -120,7 +120,8 @@ public:
     };
     void frame(const WireFrame &f) override
     {
-        frames.push_back({f.outcome, payloadOf(f.wire, f.kept)});
+        frames.push_back(
+            {f.outcome, std::vector<unsigned char>(f.payload, f.payload + f.payloadLength)});
     }
     std::vector<Frame> frames;
 };
@@ -332,7 +333,7 @@ int Mock::finish()
     mOut.setPrefix("           <");
     mIn.finish(" >");
     mOut.finish(" <");
-    output::line("summary: " + counts() + "\n");
+    output::closing("summary: " + counts() + "\n");
     if (mStatus == STATUS_OK && mOptions.strict && mUnknown > 0)
         mStatus =
             failure(mName, std::to_string(mUnknown) + (mUnknown == 1 ? " request" : " requests") +

@@ -37,11 +37,14 @@ std::vector<unsigned char> onWire(const CaptureRecord &r)
 
 std::vector<unsigned char> payloadOf(const unsigned char *wire, size_t n)
 {
-    std::vector<unsigned char> bytes;
+    cHDLC framer;
+    frame::Receiver receiver(framer);
+    receiver.take(cHDLC::HDLC_FLAG);
     for (size_t i = 0; i < n; ++i)
-        bytes.push_back(wire[i] == cHDLC::HDLC_ESC && i + 1 < n ? wire[++i] ^ 0x20 : wire[i]);
-    bytes.resize(bytes.size() >= 2 ? bytes.size() - 2 : 0);
-    return bytes;
+        receiver.take(wire[i]);
+    if (!receiver.take(cHDLC::HDLC_FLAG) || receiver.outcome() != frame::Outcome::OK)
+        return {};
+    return {receiver.payload(), receiver.payload() + receiver.payloadLength()};
 }
 
 int loadCapture(const char *command, const char *path, std::vector<CaptureRecord> &records)

@@ -21,8 +21,8 @@
 // frame, which the stream ended before a flag came.
 std::vector<unsigned char> onWire(const CaptureRecord &r);
 
-// The payload of wire bytes between two flags: unstuffed, less the two
-// FCS bytes (empty when there are fewer).
+// The payload of an ok frame's wire bytes between its flags, as a receiver
+// delivers it (empty for a frame that is not ok).
 std::vector<unsigned char> payloadOf(const unsigned char *wire, size_t n);
 
 // Reads the capture at path; on a fault says it for command and returns

@@ -169,7 +169,8 @@ std::vector<Planned> plan(const std::vector<CaptureRecord> &records, char side,
 class Replayer {
 public:
     Replayer(const char *name, const ReplayOptions &o, char side, const StopSignals &stop)
-        : mName(name), mOptions(o), mSide(side), mStop(stop)
+        : mName(name), mOptions(o), mSide(side), mOther(side == '>' ? '<' : '>'),
+          mStop(stop), mSentLabel{' ', mSide, '\0'}, mCameLabel{' ', mOther, '\0'}
     {
     }
 
@@ -189,8 +190,11 @@ private:
 
     const char *mName;
     const ReplayOptions &mOptions;
-    const char mSide;
+    const char mSide;  // the direction played
+    const char mOther; // the direction that answers
     const StopSignals &mStop;
+    const char mSentLabel[3]; // of the summary lines: " >" or " <"
+    const char mCameLabel[3];
     std::unique_ptr<LiveOutput> mLive;
     Device mDevice;
     AppEnd mApp;
@@ -261,9 +265,7 @@ bool Replayer::idleUntil(std::chrono::steady_clock::time_point due)
             mStatus = failure(mName, std::string("poll: ") + std::strerror(errno));
             return false;
         }
-        const char sent[3] = {' ', mSide, '\0'};
-        const char came[3] = {' ', mSide == '>' ? '<' : '>', '\0'};
-        summaryOnRequest(mStop, mName, {{mSent, sent}, {mCame, came}});
+        summaryOnRequest(mStop, mName, {{mSent, mSentLabel}, {mCame, mCameLabel}});
         output::flush();
         if (ready > 0 && (fds[0].revents & POLLIN) != 0)
             takeIncoming();
@@ -283,8 +285,7 @@ void Replayer::takeIncoming()
         if (n <= 0)
             return; // nothing more now, or the application closed its end
         char prefix[32];
-        std::snprintf(prefix, sizeof prefix, "%10s %10.6f %c", "", seconds(),
-                      mSide == '>' ? '<' : '>');
+        std::snprintf(prefix, sizeof prefix, "%10s %10.6f %c", "", seconds(), mOther);
         mCame.setPrefix(prefix);
         mCame.feed(chunk, static_cast<size_t>(n));
     }
@@ -314,17 +315,14 @@ bool Replayer::play(const Planned &p, double planned)
 
 int Replayer::finish()
 {
-    const char other = mSide == '>' ? '<' : '>';
-    const char sent[3] = {' ', mSide, '\0'};
-    const char came[3] = {' ', other, '\0'};
     char prefix[32];
     std::snprintf(prefix, sizeof prefix, "%21s %c", "", mSide);
     mSent.setPrefix(prefix);
-    mSent.finish(sent);
-    std::snprintf(prefix, sizeof prefix, "%21s %c", "", other);
+    mSent.finish(mSentLabel);
+    std::snprintf(prefix, sizeof prefix, "%21s %c", "", mOther);
     mCame.setPrefix(prefix);
-    mCame.finish(came);
-    output::line(mErrors.summary() + "\n");
+    mCame.finish(mCameLabel);
+    output::closing(mErrors.summary() + "\n");
     const int written = output::finish(mName, FINAL_FLUSH_MS);
     return mStatus != STATUS_OK ? mStatus : written;
 }

@@ -89,7 +89,9 @@ void Lister::row(long &count, frame::Outcome outcome, const unsigned char *data,
     if (mSink != nullptr)
         mSink->frame({outcome, outcome == frame::Outcome::DROPPED && mReceiver.tooLong(), mStart,
                       mWire, mWireLen < WIRE_KEEP ? mWireLen : WIRE_KEEP, mWireLen,
-                      mNote.empty() ? nullptr : mNote.c_str()});
+                      mNote.empty() ? nullptr : mNote.c_str(),
+                      outcome == frame::Outcome::OK ? data : nullptr,
+                      outcome == frame::Outcome::OK ? len : 0});
     print(frame::name(outcome), data, len, mNote);
 }
 
@@ -100,10 +102,11 @@ void Lister::listLost()
 {
     while (mNotes->lostFrame(mOffset, mLost)) {
         const std::vector<unsigned char> &wire = mLost.wire;
+        const bool ok = mLost.outcome == frame::Outcome::OK;
         if (mSink != nullptr)
             mSink->frame({mLost.outcome, mLost.tooLong, mStart, wire.data(), wire.size(),
-                          wire.size(), "lost"});
-        const bool ok = mLost.outcome == frame::Outcome::OK;
+                          wire.size(), "lost", ok ? mLost.payload.data() : nullptr,
+                          ok ? mLost.payload.size() : 0});
         const std::vector<unsigned char> &shown = ok ? mLost.payload : wire;
         print(frame::name(mLost.outcome), shown.data(), shown.size(), "lost");
     }

@@ -18,7 +18,8 @@
 // long run was cut), the offset of its opening flag in the direction's
 // stream, and how it ended (tooLong: dropped for its length, not for a
 // lone escape). comment says what was done to it on purpose on its way
-// (see FrameNotes), nullptr for nothing.
+// (see FrameNotes), nullptr for nothing. An ok frame's payload, FCS
+// removed, is at payload (nullptr for any other outcome).
 struct WireFrame {
     frame::Outcome outcome;
     bool tooLong;
@@ -27,6 +28,8 @@ struct WireFrame {
     size_t kept;
     size_t length;
     const char *comment;
+    const unsigned char *payload;
+    size_t payloadLength;
 };
 
 // A frame that was not forwarded (the tap's loss), as it was read.
